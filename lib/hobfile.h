@@ -1,0 +1,100 @@
+// CHobFlock: an exclusive, non-blocking inter-process lock on a lock file.
+// CHobFile: one stdio stream with an optional lock; an object with no file
+// open is bound to standard output.
+#ifndef HOB_HOBFILE_H_
+#define HOB_HOBFILE_H_
+
+#include <cstdio>
+
+#include "hobbuffer.h"
+#include "hobstring.h"
+
+// Results of the file operations.
+enum { HOB_OK = 0, HOB_FAILED = -1, HOB_LOCKED = -2 };
+
+// The lock file used when no lock path is given, in the working directory.
+extern const char* const kHobDefaultLockFile;
+
+class CHobFlock {
+ public:
+  CHobFlock();
+  CHobFlock(const CHobFlock&) = delete;
+  CHobFlock& operator=(const CHobFlock&) = delete;
+  // Releases a held lock.
+  virtual ~CHobFlock();
+
+  // Take the lock on path (null: "lockfile.lock"), creating the file with mode
+  // go.nFileMode when missing. 0 taken; -1 the lock file cannot be opened;
+  // -2 another process holds it (the descriptor is kept until Unlock).
+  // Never waits.
+  int Lock(const char* path = nullptr);
+  // Release and close; -1 when no descriptor is held or the release failed.
+  int Unlock();
+
+  int m_nFd;  // descriptor of the lock file, or -1
+};
+
+class CHobFile {
+ public:
+  // Bound to standard output with no file open.
+  CHobFile();
+  CHobFile(const CHobFile&) = delete;
+  CHobFile& operator=(const CHobFile&) = delete;
+  // Closes the file and releases the lock.
+  virtual ~CHobFile();
+
+  // Close whatever is open, take the lock when asked (-2 when refused), then
+  // fopen path with mode. 0 opened; -1 the file cannot be opened (the lock is
+  // released again).
+  int Open(const char* path, const char* mode, bool lock = false, const char* lockPath = nullptr);
+  // Close an own stream and release the lock; a standard stream is left alone.
+  void Close();
+  // Release any held lock, then take the lock on lockPath (null: default).
+  int Lock(const char* lockPath = nullptr);
+  int Unlock();
+
+  // fgets into buf: 1 when text was read, 0 at end of file, -1 on an error.
+  // REQUIRES: buf holds size bytes.
+  int ReadString(char* buf, int size);
+  // One whole line of any length, newline included: 1 for a line (also a last
+  // line without newline), 0 at end of file, -1 on a read error.
+  int ReadString(CHobString& line);
+  // One fgets of at most size - 1 characters; "" at end of file.
+  CHobString ReadString(int size);
+  // One fread of up to len bytes: the count read, 0 at end of file, -1 on an error.
+  int ReadBuffer(char* buf, int len);
+  // A buffer of exactly len bytes filled by one ReadBuffer; bytes not
+  // delivered stay zero.
+  CHobBuffer ReadBuffer(int len);
+
+  // fputs: the length written, 0 for a null text or a failed write.
+  int WriteString(const char* text);
+  // fwrite: len when all bytes were written, -1 otherwise, 0 for null data.
+  int WriteBuffer(const char* data, int len);
+  // vfprintf to the stream; its result.
+  int WriteFormat(const char* format, ...) __attribute__((format(printf, 2, 3)));
+  // fseek on an own stream; -1 on a standard stream.
+  int Seek(long offset, int whence);
+
+  // The stat mode word of path, or -1.
+  static int GetFileAttr(const char* path);
+  // The size of path in bytes, or -1.
+  static int GetFileSize(const char* path);
+
+  // The whole file into out: its size, 0 for an empty file, -1 when it cannot
+  // be opened or read whole, -2 when the lock is refused.
+  int ReadFile(const char* path, CHobBuffer& out, bool lock = false,
+               const char* lockPath = nullptr);
+  // The whole file, or an empty buffer on any failure.
+  CHobBuffer ReadFile(const char* path, bool lock = false, const char* lockPath = nullptr);
+  // Replace the file's contents by len bytes: len, -1 on failure, -2 when the
+  // lock is refused.
+  int WriteFile(const char* path, const char* data, int len, bool lock = false,
+                const char* lockPath = nullptr);
+
+  CHobString m_strPath;  // path of the open file; empty when none
+  FILE* m_pFile;         // never null: a standard stream or a stream this object closes
+  CHobFlock m_lock;      // the lock taken for this file
+};
+
+#endif  // HOB_HOBFILE_H_

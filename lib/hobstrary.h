@@ -1,0 +1,57 @@
+// CHobStrAry: a growable array of strings with the splitting operations of
+// the SetToken family.
+#ifndef HOB_HOBSTRARY_H_
+#define HOB_HOBSTRARY_H_
+
+#include "hobstring.h"
+
+class CHobStrAry {
+ public:
+  // An array of size empty strings; growBy slots are added beyond each request.
+  explicit CHobStrAry(int size = 0, int growBy = 10);
+  CHobStrAry(const CHobStrAry& other);
+  CHobStrAry& operator=(const CHobStrAry& other);
+  virtual ~CHobStrAry();
+
+  // Element i, or null when i is negative or >= count. Valid until the next
+  // operation that may allocate.
+  CHobString* GetAt(int i) const;
+  // Set count to n; a new array keeps the first elements only when keep is true.
+  void SetSize(int n, bool keep);
+  // Append a copy of value; returns its index.
+  int Add(const char* value);
+  // Assign element i, extending the array with empty elements first.
+  // A negative i does nothing.
+  void SetAt(int i, const char* value);
+  // Insert value before element i (or SetAt when i >= count). Negative i: nothing.
+  void InsertAt(int i, const char* value);
+  // Remove element i; out of range: nothing. capacity is unchanged.
+  void RemoveAt(int i);
+  // Destroy every element and release the array (growBy is kept).
+  void RemoveAll();
+  // Take over other's storage without copying, delete other and set it null.
+  // REQUIRES: other is null or was created with new.
+  void Assign(CHobStrAry*& other);
+  // Sort with strcmp, ascending when descending is 0.
+  void Sort(int descending);
+
+  // Each of these empties the array, fills it with the pieces of text and
+  // returns count. A null text, or an empty separator or marker, gives 0.
+  // The text cut at every separator (k separators give k + 1 pieces).
+  int SetToken(const char* text, const char* separator);
+  // Every span enclosed by begin and end, markers excluded.
+  int SetToken(const char* text, const char* begin, const char* end);
+  // The text cut at every byte that occurs in chars.
+  int SetTokenOneOf(const char* text, const char* chars);
+  // After each marker, the bytes up to the first whose code lies in lo..hi.
+  int SetTokenToCode(const char* text, const char* marker, unsigned lo, unsigned hi);
+  // After each marker, the run of bytes whose codes lie in lo..hi.
+  int SetTokenToNotCode(const char* text, const char* marker, unsigned lo, unsigned hi);
+
+  CHobString* items;  // capacity elements, or null when capacity is 0
+  int count;          // elements in use
+  int capacity;       // elements allocated
+  int growBy;         // slots added beyond a request when a new array is allocated
+};
+
+#endif  // HOB_HOBSTRARY_H_

@@ -1,0 +1,112 @@
+// CHobTagMap<T>: an ordered list of (tag, data) entries looked up by a linear,
+// case-sensitive scan in which the first match wins. CHobStrMap: the map of
+// strings with its lookup and insert operations.
+#ifndef HOB_HOBSTRMAP_H_
+#define HOB_HOBSTRMAP_H_
+
+#include "hobstrary.h"
+#include "hobstring.h"
+
+template <class T>
+class CHobTagMap {
+ public:
+  struct Entry {
+    CHobString tag;
+    T data;
+  };
+
+  CHobTagMap() : items(nullptr), count(0), capacity(0), growBy(10) {}
+  CHobTagMap(const CHobTagMap& other) : items(nullptr), count(0), capacity(0), growBy(10) {
+    *this = other;
+  }
+  CHobTagMap& operator=(const CHobTagMap& other) {
+    if (this == &other) return *this;
+    growBy = other.growBy;
+    SetSize(other.count, false);
+    for (int i = 0; i < other.count; i++) items[i] = other.items[i];
+    return *this;
+  }
+  virtual ~CHobTagMap() { RemoveAll(); }
+
+  // Set the number of entries in use to n. Within the capacity only count
+  // changes; otherwise a new array of n + growBy slots is allocated and, when
+  // keep is true, the first min(count, n) entries are copied into it.
+  void SetSize(int n, bool keep) {
+    if (n <= 0) {
+      RemoveAll();
+      return;
+    }
+    if (count <= n && n <= capacity) {
+      count = n;
+      return;
+    }
+    if (!keep) RemoveAll();
+    int newCapacity = n + growBy;
+    Entry* fresh = new Entry[newCapacity];
+    int keepCount = count < n ? count : n;
+    for (int i = 0; i < keepCount; i++) fresh[i] = items[i];
+    delete[] items;
+    items = fresh;
+    count = n;
+    capacity = newCapacity;
+  }
+
+  // Destroy every entry and release the array.
+  void RemoveAll() {
+    delete[] items;
+    items = nullptr;
+    count = 0;
+    capacity = 0;
+  }
+
+  // Number of entries in use.
+  int GetCount() const { return count; }
+
+  // Index of the first entry whose tag equals key, or -1.
+  // REQUIRES: key != nullptr.
+  int FindTag(const char* key) const {
+    for (int i = 0; i < count; i++) {
+      if (items[i].tag == key) return i;
+    }
+    return -1;
+  }
+
+  // Append an entry with this tag and a default value; returns its index.
+  int AppendTag(const char* key) {
+    SetSize(count + 1, true);
+    items[count - 1].tag = key;
+    return count - 1;
+  }
+
+  Entry* items;  // capacity slots, or null when capacity is 0
+  int count;     // entries in use
+  int capacity;  // slots allocated
+  int growBy;    // slots added beyond a request when a new array is allocated
+};
+
+class CHobStrMap : public CHobTagMap<CHobString> {
+ public:
+  // Copy of the value of entry index, or "" when out of range.
+  CHobString Value(int index) const;
+  // Copy of the value of the first entry tagged key, or "".
+  CHobString Value(const char* key) const;
+  // Entry index or the first entry tagged key, or null. Valid until the next
+  // operation that may allocate.
+  Entry* Data(int index) const;
+  Entry* Data(const char* key) const;
+  // Empty out, then split the value found at separator into it; returns
+  // out.count (0 when the entry is absent).
+  int Values(int index, const char* separator, CHobStrAry& out) const;
+  int Values(const char* key, const char* separator, CHobStrAry& out) const;
+  // Append (key, value) and return its index; -1 when key exists (no change).
+  int Add(const char* key, const char* value);
+  // As Add with a printf-formatted value cut to 4095 bytes.
+  int AddFormat(const char* key, const char* format, ...) __attribute__((format(printf, 3, 4)));
+  // Replace the value of the first entry tagged key, or append; returns the index.
+  int SetAt(const char* key, const char* value);
+  // As SetAt with a printf-formatted value cut to 4095 bytes.
+  int SetAtFormat(const char* key, const char* format, ...)
+      __attribute__((format(printf, 3, 4)));
+};
+
+#endif  // HOB_HOBSTRMAP_H_
