@@ -3,7 +3,7 @@
 set -euo pipefail
 
 packages=(g++ make cmake libgtest-dev libgmock-dev libbenchmark-dev
-          apache2 apache2-utils chromium nodejs npm clang libclang-rt-14-dev wrk)
+          apache2 apache2-utils chromium nodejs npm curl clang libclang-rt-14-dev wrk)
 
 missing=()
 for p in "${packages[@]}"; do

@@ -1,0 +1,195 @@
+// Runs the built CGI program the way a web server does: a fresh working
+// directory holding the site files, a CGI environment, the request body on
+// standard input, the page read from standard output, and the exit status.
+#ifndef HOB_TESTS_CGI_HARNESS_H_
+#define HOB_TESTS_CGI_HARNESS_H_
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <ftw.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+namespace cgi {
+
+struct Result {
+  std::string out;  // everything written to standard output
+  int status;       // exit status; -1 when killed by a signal or the time limit
+};
+
+// "Content-type: text/html" and the empty line that ends the header.
+inline const std::string kHeader = "Content-type: text/html\n\n";
+
+inline std::string ReadWhole(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+inline void WriteWhole(const std::string& path, const std::string& contents) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << contents;
+}
+
+// Percent-encodes every byte but letters and digits.
+inline std::string UrlEncode(const std::string& s) {
+  std::string out;
+  char hex[4];
+  for (unsigned char c : s) {
+    if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')) {
+      out += static_cast<char>(c);
+    } else {
+      snprintf(hex, sizeof hex, "%%%02X", c);
+      out += hex;
+    }
+  }
+  return out;
+}
+
+// name=value pairs joined with "&", both sides percent-encoded.
+inline std::string FormBody(const std::vector<std::pair<std::string, std::string>>& fields) {
+  std::string body;
+  for (const auto& f : fields) {
+    if (!body.empty()) body += "&";
+    body += UrlEncode(f.first) + "=" + UrlEncode(f.second);
+  }
+  return body;
+}
+
+inline size_t CountOf(const std::string& haystack, const std::string& needle) {
+  size_t n = 0;
+  for (size_t p = haystack.find(needle); p != std::string::npos; p = haystack.find(needle, p + 1)) {
+    n++;
+  }
+  return n;
+}
+
+// A working directory of its own, with the default site files copied in.
+class Site {
+ public:
+  explicit Site(bool withSiteFiles = true) {
+    char tmpl[] = "/tmp/hob-cgi-XXXXXX";
+    dir_ = mkdtemp(tmpl);
+    if (withSiteFiles) CopySiteFiles();
+  }
+  ~Site() {
+    nftw(dir_.c_str(), [](const char* p, const struct stat*, int, struct FTW*) { return remove(p); },
+         16, FTW_DEPTH | FTW_PHYS);
+  }
+  Site(const Site&) = delete;
+  Site& operator=(const Site&) = delete;
+
+  const std::string& dir() const { return dir_; }
+  std::string Path(const std::string& name) const { return dir_ + "/" + name; }
+  void Write(const std::string& name, const std::string& contents) const {
+    WriteWhole(Path(name), contents);
+  }
+  std::string Read(const std::string& name) const { return ReadWhole(Path(name)); }
+  bool Exists(const std::string& name) const {
+    struct stat st;
+    return stat(Path(name).c_str(), &st) == 0;
+  }
+
+  // Writes an executable shell script named name.
+  std::string WriteScript(const std::string& name, const std::string& body) const {
+    Write(name, "#!/bin/sh\n" + body);
+    chmod(Path(name).c_str(), 0755);
+    return Path(name);
+  }
+
+  // Sets the environment variable name for the next runs ("" still sets it).
+  void SetEnv(const std::string& name, const std::string& value) { env_[name] = value; }
+
+  Result Get(const std::string& query) {
+    SetEnv("REQUEST_METHOD", "GET");
+    SetEnv("QUERY_STRING", query);
+    env_.erase("CONTENT_LENGTH");
+    env_.erase("CONTENT_TYPE");
+    return Run("");
+  }
+
+  Result Post(const std::string& body,
+              const std::string& contentType = "application/x-www-form-urlencoded") {
+    SetEnv("REQUEST_METHOD", "POST");
+    SetEnv("CONTENT_LENGTH", std::to_string(body.size()));
+    SetEnv("CONTENT_TYPE", contentType);
+    if (env_.find("QUERY_STRING") == env_.end()) SetEnv("QUERY_STRING", "");
+    return Run(body);
+  }
+
+  // Runs the program with the environment set so far and body on standard input.
+  Result Run(const std::string& body) {
+    std::string in = dir_ + ".stdin";
+    std::string out = dir_ + ".stdout";
+    WriteWhole(in, body);
+    std::map<std::string, std::string> merged = {
+        {"GATEWAY_INTERFACE", "CGI/1.1"},
+        {"SERVER_NAME", "www.example.test"},
+        {"SERVER_PROTOCOL", "HTTP/1.1"},
+        {"PATH", "/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin"}};
+    for (const auto& kv : env_) merged[kv.first] = kv.second;
+    std::vector<std::string> vars;
+    for (const auto& kv : merged) vars.push_back(kv.first + "=" + kv.second);
+    std::vector<char*> envp;
+    for (auto& v : vars) envp.push_back(v.data());
+    envp.push_back(nullptr);
+
+    pid_t pid = fork();
+    if (pid == 0) {
+      int fin = open(in.c_str(), O_RDONLY);
+      int fout = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      if (fin < 0 || fout < 0 || chdir(dir_.c_str()) != 0) _exit(126);
+      dup2(fin, 0);
+      dup2(fout, 1);
+      execle(HOB_CGI_PATH, "hob-htpasswd.cgi", static_cast<char*>(nullptr), envp.data());
+      _exit(127);
+    }
+    int status = 0;
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (waitpid(pid, &status, WNOHANG) == 0) {
+      if (std::chrono::steady_clock::now() > deadline) {
+        kill(pid, SIGKILL);
+        waitpid(pid, &status, 0);
+        break;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    Result r{ReadWhole(out), WIFEXITED(status) ? WEXITSTATUS(status) : -1};
+    remove(in.c_str());
+    remove(out.c_str());
+    return r;
+  }
+
+ private:
+  void CopySiteFiles() {
+    DIR* d = opendir(HOB_SITE_DIR);
+    if (d == nullptr) return;
+    while (struct dirent* e = readdir(d)) {
+      std::string src = std::string(HOB_SITE_DIR) + "/" + e->d_name;
+      struct stat st;
+      if (stat(src.c_str(), &st) == 0 && S_ISREG(st.st_mode)) Write(e->d_name, ReadWhole(src));
+    }
+    closedir(d);
+  }
+
+  std::string dir_;
+  std::map<std::string, std::string> env_;
+};
+
+}  // namespace cgi
+
+#endif  // HOB_TESTS_CGI_HARNESS_H_
