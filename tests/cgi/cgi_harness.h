@@ -141,6 +141,10 @@ class Site {
         {"SERVER_NAME", "www.example.test"},
         {"SERVER_PROTOCOL", "HTTP/1.1"},
         {"PATH", "/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin"}};
+    // Sanitizer settings of the test run reach the program too.
+    for (const char* name : {"ASAN_OPTIONS", "UBSAN_OPTIONS"}) {
+      if (const char* value = getenv(name)) merged[name] = value;
+    }
     for (const auto& kv : env_) merged[kv.first] = kv.second;
     std::vector<std::string> vars;
     for (const auto& kv : merged) vars.push_back(kv.first + "=" + kv.second);
