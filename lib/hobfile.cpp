@@ -1,0 +1,228 @@
+// CHobFlock and CHobFile: stdio file access under an advisory, exclusive,
+// non-blocking flock on a separate lock file.
+#include "hobfile.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdarg>
+#include <cstring>
+
+#include "hobglobal.h"
+
+const char* const kHobDefaultLockFile = "lockfile.lock";
+
+namespace {
+
+// Lines are read in pieces of at most this many characters.
+const int kPieceSize = 2048;
+
+bool IsStandardStream(const FILE* stream) {
+  return stream == stdin || stream == stdout || stream == stderr;
+}
+
+bool EndsWithNewline(const CHobString& text) {
+  int length = text.GetLength();
+  return length > 0 && text.m_pszText[length - 1] == '\n';
+}
+
+}  // namespace
+
+CHobFlock::CHobFlock() : m_nFd(-1) {}
+
+CHobFlock::~CHobFlock() { Unlock(); }
+
+int CHobFlock::Lock(const char* path) {
+  Unlock();
+  if (path == nullptr) path = kHobDefaultLockFile;
+
+  // A missing lock file is created and then given the file mode explicitly,
+  // so its permission bits do not depend on the umask.
+  struct stat info;
+  if (stat(path, &info) != 0) {
+    int created = open(path, O_WRONLY | O_CREAT | O_CLOEXEC, go.nFileMode);
+    if (created >= 0) close(created);
+    chmod(path, go.nFileMode);
+  }
+
+  // Close-on-exec: a tool started while the lock is held must not keep it
+  // alive after this process has released it.
+  int fd = open(path, O_WRONLY | O_CLOEXEC);
+  if (fd < 0) return HOB_FAILED;
+  m_nFd = fd;
+  if (flock(m_nFd, LOCK_EX | LOCK_NB) != 0) return HOB_LOCKED;
+  return HOB_OK;
+}
+
+int CHobFlock::Unlock() {
+  if (m_nFd < 0) return HOB_FAILED;
+  int released = flock(m_nFd, LOCK_UN);
+  close(m_nFd);
+  m_nFd = -1;
+  return released == 0 ? HOB_OK : HOB_FAILED;
+}
+
+CHobFile::CHobFile() : m_pFile(stdout) {}
+
+CHobFile::~CHobFile() {
+  Close();
+  Unlock();
+}
+
+int CHobFile::Open(const char* path, const char* mode, bool lock, const char* lockPath) {
+  Close();
+  if (lock && Lock(lockPath) != HOB_OK) return HOB_LOCKED;
+
+  FILE* stream = path != nullptr && mode != nullptr ? fopen(path, mode) : nullptr;
+  // A directory opens for reading but yields no bytes; it is not a file.
+  struct stat info;
+  if (stream != nullptr && (fstat(fileno(stream), &info) != 0 || S_ISDIR(info.st_mode))) {
+    fclose(stream);
+    stream = nullptr;
+  }
+  if (stream == nullptr) {
+    Unlock();
+    return HOB_FAILED;
+  }
+  m_pFile = stream;
+  m_strPath = path;
+  return HOB_OK;
+}
+
+void CHobFile::Close() {
+  if (m_pFile == nullptr || IsStandardStream(m_pFile)) return;
+  fclose(m_pFile);
+  m_pFile = stdout;
+  m_strPath = "";
+  Unlock();
+}
+
+int CHobFile::Lock(const char* lockPath) {
+  m_lock.Unlock();
+  return m_lock.Lock(lockPath);
+}
+
+int CHobFile::Unlock() { return m_lock.Unlock(); }
+
+int CHobFile::ReadString(char* buf, int size) {
+  if (fgets(buf, size, m_pFile) != nullptr) return 1;
+  return ferror(m_pFile) ? HOB_FAILED : 0;
+}
+
+int CHobFile::ReadString(CHobString& line) {
+  line.Alloc(kPieceSize + 1);
+  int result = ReadString(line.m_pszText, kPieceSize);
+  if (result <= 0) return result;
+  if (line.IsEmpty() || EndsWithNewline(line)) return 1;
+
+  // A long line arrives in pieces; a last line without newline ends at end
+  // of file and still counts as a line.
+  CHobString piece;
+  do {
+    piece.Alloc(kPieceSize + 1);
+    result = ReadString(piece.m_pszText, kPieceSize);
+    if (result > 0) line += piece;
+  } while (result > 0 && !EndsWithNewline(line));
+  return result < 0 ? HOB_FAILED : 1;
+}
+
+CHobString CHobFile::ReadString(int size) {
+  CHobString text;
+  if (size <= 0) return text;
+  text.Alloc(size);
+  if (ReadString(text.m_pszText, size) <= 0) text.Free();
+  return text;
+}
+
+int CHobFile::ReadBuffer(char* buf, int len) {
+  if (len <= 0) return 0;
+  size_t count = fread(buf, 1, static_cast<size_t>(len), m_pFile);
+  if (count > 0) return static_cast<int>(count);
+  return ferror(m_pFile) ? HOB_FAILED : 0;
+}
+
+CHobBuffer CHobFile::ReadBuffer(int len) {
+  CHobBuffer buffer;
+  if (len <= 0) return buffer;
+  buffer.Alloc(static_cast<unsigned>(len));
+  ReadBuffer(buffer.data, len);
+  return buffer;
+}
+
+int CHobFile::WriteString(const char* text) {
+  if (text == nullptr) return 0;
+  if (fputs(text, m_pFile) < 0) return 0;
+  return static_cast<int>(strlen(text));
+}
+
+int CHobFile::WriteBuffer(const char* data, int len) {
+  if (data == nullptr) return 0;
+  if (len < 0) return HOB_FAILED;
+  size_t count = fwrite(data, 1, static_cast<size_t>(len), m_pFile);
+  return count == static_cast<size_t>(len) ? len : HOB_FAILED;
+}
+
+int CHobFile::WriteFormat(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  int result = vfprintf(m_pFile, format, args);
+  va_end(args);
+  return result;
+}
+
+int CHobFile::Seek(long offset, int whence) {
+  if (m_pFile == nullptr || IsStandardStream(m_pFile)) return HOB_FAILED;
+  return fseek(m_pFile, offset, whence);
+}
+
+int CHobFile::GetFileAttr(const char* path) {
+  struct stat info;
+  if (path == nullptr || stat(path, &info) != 0) return HOB_FAILED;
+  return static_cast<int>(info.st_mode);
+}
+
+int CHobFile::GetFileSize(const char* path) {
+  struct stat info;
+  if (path == nullptr || stat(path, &info) != 0) return HOB_FAILED;
+  return static_cast<int>(info.st_size);
+}
+
+int CHobFile::ReadFile(const char* path, CHobBuffer& out, bool lock, const char* lockPath) {
+  out.Free();
+  int result = Open(path, "rb", lock, lockPath);
+  if (result != HOB_OK) return result;
+
+  // The size of the stream that is open, not of whatever the path names now.
+  struct stat info;
+  int size = fstat(fileno(m_pFile), &info) == 0 ? static_cast<int>(info.st_size) : HOB_FAILED;
+  result = size < 0 ? HOB_FAILED : 0;
+  if (size > 0) {
+    out.Alloc(static_cast<unsigned>(size));
+    size_t count = fread(out.data, 1, static_cast<size_t>(size), m_pFile);
+    result = count == static_cast<size_t>(size) ? size : HOB_FAILED;
+  }
+  Close();
+  return result;
+}
+
+CHobBuffer CHobFile::ReadFile(const char* path, bool lock, const char* lockPath) {
+  CHobBuffer out;
+  if (ReadFile(path, out, lock, lockPath) < 0) out.Free();
+  return out;
+}
+
+int CHobFile::WriteFile(const char* path, const char* data, int len, bool lock,
+                        const char* lockPath) {
+  // Refused before the file is opened, which would empty it.
+  if (len < 0 || (data == nullptr && len > 0)) return HOB_FAILED;
+  int result = Open(path, "wb", lock, lockPath);
+  if (result != HOB_OK) return result;
+
+  size_t count = len > 0 ? fwrite(data, 1, static_cast<size_t>(len), m_pFile) : 0;
+  // Flushing here reports a full disk, which fclose alone would hide.
+  bool written = count == static_cast<size_t>(len) && fflush(m_pFile) == 0;
+  Close();
+  return written ? len : HOB_FAILED;
+}

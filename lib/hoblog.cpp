@@ -1,0 +1,66 @@
+// CHobLog: appends one time-stamped line per call to the trace file. Each
+// call opens, appends and closes, so concurrent processes share the file;
+// the process id in each line tells their lines apart.
+#include "hoblog.h"
+
+#include <sys/stat.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <cstdarg>
+#include <ctime>
+
+#include "hobfile.h"
+#include "hobglobal.h"
+
+namespace {
+
+// The date, time, process id and the caller's format in one line. The
+// caller's format is inserted as text here and expanded only when the line is
+// written, so its conversions meet the caller's arguments exactly once.
+CHobString LineFormat(const char* fmt) {
+  struct timeval now;
+  gettimeofday(&now, nullptr);
+  struct tm local;
+  localtime_r(&now.tv_sec, &local);
+  CHobString line;
+  line.Format("%04d/%02d/%02d %02d:%02d:%02d.%03d, %u, %s\n", local.tm_year + 1900,
+              local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec,
+              static_cast<int>(now.tv_usec / 1000), static_cast<unsigned>(getpid()), fmt);
+  return line;
+}
+
+void WriteLine(const CHobLog& log, int priority, const char* fmt, va_list args) {
+  if (log.bTrace == 0 || priority > log.nTraceLimit || log.strFileName == "") return;
+  CHobString line = LineFormat(fmt != nullptr ? fmt : "");
+
+  CHobFile file;
+  if (file.Open(log.strFileName.m_pszText, "a+") != HOB_OK) return;
+  vfprintf(file.m_pFile, line.m_pszText, args);
+  file.Close();
+  chmod(log.strFileName.m_pszText, static_cast<mode_t>(go.nFileMode));
+}
+
+}  // namespace
+
+CHobLog::CHobLog() : bTrace(1), nTraceLimit(10), nTraceDefault(0) {}
+
+CHobLog::~CHobLog() = default;
+
+void CHobLog::Initialize(const char* name) {
+  if (name != nullptr) strFileName = name;
+}
+
+void CHobLog::Trace(const char* fmt, ...) {
+  va_list args;
+  va_start(args, fmt);
+  WriteLine(*this, nTraceDefault, fmt, args);
+  va_end(args);
+}
+
+void CHobLog::Trace(int priority, const char* fmt, ...) {
+  va_list args;
+  va_start(args, fmt);
+  WriteLine(*this, priority, fmt, args);
+  va_end(args);
+}

@@ -1,0 +1,223 @@
+#include "hobfile.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <string>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+void Put(const char* path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary) << bytes;
+}
+
+std::string Get(const char* path) {
+  std::ostringstream bytes;
+  bytes << std::ifstream(path, std::ios::binary).rdbuf();
+  return bytes.str();
+}
+
+// Each test runs in a fresh working directory, under umask 022, holding a
+// directory "dir" and a file "data.txt" with "old".
+class FileTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    fs::remove_all(dir_);
+    fs::create_directories(dir_ / "dir");
+    fs::current_path(dir_);
+    umask(022);
+    Put("data.txt", "old");
+  }
+  void TearDown() override {
+    fs::current_path(home_);
+    fs::remove_all(dir_);
+  }
+
+  fs::path home_ = fs::current_path();
+  fs::path dir_ = fs::temp_directory_path() / ("hobfile_test." + std::to_string(getpid()));
+};
+
+int Mode(const char* path) { return static_cast<int>(fs::status(path).permissions()); }
+
+// Runs body in a forked process; its result comes back through the exit status.
+int InChild(const std::function<int()>& body) {
+  fflush(nullptr);
+  pid_t pid = fork();
+  if (pid == 0) _exit(body() & 0xff);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? static_cast<signed char>(WEXITSTATUS(status)) : 99;
+}
+
+int LockInChild(const char* path) {
+  return InChild([path] { return CHobFlock().Lock(path); });
+}
+
+TEST_F(FileTest, MissingLockFileCreatedWith0666ExistingOneUsedAsIs) {
+  CHobFlock lock;
+  EXPECT_EQ(lock.Lock(nullptr), HOB_OK);
+  EXPECT_EQ(Mode("lockfile.lock"), 0666);
+  chmod("data.txt", 0600);
+  EXPECT_EQ(lock.Lock("data.txt"), HOB_OK);
+  EXPECT_EQ(Mode("data.txt"), 0600);
+  EXPECT_EQ(Get("data.txt"), "old");
+}
+
+TEST_F(FileTest, SecondProcessRefusedUntilLockReleased) {
+  {
+    CHobFlock lock;
+    ASSERT_EQ(lock.Lock("my.lock"), HOB_OK);
+    EXPECT_EQ(LockInChild("my.lock"), HOB_LOCKED);
+    EXPECT_EQ(lock.Unlock(), HOB_OK);
+    EXPECT_EQ(lock.Unlock(), HOB_FAILED);
+    EXPECT_EQ(LockInChild("my.lock"), HOB_OK);
+    ASSERT_EQ(lock.Lock("my.lock"), HOB_OK);
+  }
+  EXPECT_EQ(LockInChild("my.lock"), HOB_OK) << "the destructor must release the lock";
+}
+
+TEST_F(FileTest, LockFileInMissingDirectoryOrOnDirectoryFails) {
+  CHobFlock lock;
+  EXPECT_EQ(lock.Lock("missing/my.lock"), HOB_FAILED);
+  EXPECT_EQ(lock.Lock("dir"), HOB_FAILED);
+  EXPECT_EQ(lock.m_nFd, -1);
+  CHobFile file;
+  EXPECT_EQ(file.Open("data.txt", "rb", true, "missing/my.lock"), HOB_LOCKED);
+}
+
+TEST_F(FileTest, RefusedLockLeavesDataFileUntouched) {
+  CHobFlock lock;
+  ASSERT_EQ(lock.Lock("my.lock"), HOB_OK);
+  EXPECT_EQ(InChild([] {
+              CHobFile file;
+              int result = file.Open("data.txt", "wb", true, "my.lock");
+              return file.m_pFile == stdout ? result : 99;
+            }),
+            HOB_LOCKED);
+  EXPECT_EQ(InChild([] { return CHobFile().WriteFile("data.txt", "new", 3, true, "my.lock"); }),
+            HOB_LOCKED);
+  EXPECT_EQ(InChild([] {
+              CHobBuffer out;
+              int result = CHobFile().ReadFile("data.txt", out, true, "my.lock");
+              return out.length == 0 ? result : 99;
+            }),
+            HOB_LOCKED);
+  EXPECT_EQ(Get("data.txt"), "old");
+}
+
+TEST_F(FileTest, OpenHoldsLockUntilClose) {
+  CHobFile file;
+  ASSERT_EQ(file.Open("data.txt", "rb", true, "my.lock"), HOB_OK);
+  EXPECT_EQ(LockInChild("my.lock"), HOB_LOCKED);
+  file.Close();
+  EXPECT_EQ(file.m_pFile, stdout);
+  EXPECT_TRUE(file.m_strPath.IsEmpty());
+  EXPECT_EQ(LockInChild("my.lock"), HOB_OK);
+}
+
+TEST_F(FileTest, FailedOpenReleasesLockAndStaysOnStdout) {
+  CHobFile file;
+  for (const char* path : {"missing.txt", "dir", "missing/new.txt"}) {
+    EXPECT_EQ(file.Open(path, "rb", true, "my.lock"), HOB_FAILED) << path;
+    EXPECT_EQ(file.m_lock.m_nFd, -1) << path;
+    EXPECT_EQ(file.m_pFile, stdout) << path;
+  }
+  EXPECT_EQ(file.Open("missing/new.txt", "wb"), HOB_FAILED);
+  EXPECT_EQ(LockInChild("my.lock"), HOB_OK);
+}
+
+TEST_F(FileTest, FreshObjectCloseAndSeekDoNothing) {
+  CHobFile file;
+  file.Close();
+  EXPECT_EQ(file.m_pFile, stdout);
+  EXPECT_EQ(file.Seek(0, SEEK_SET), HOB_FAILED);
+  ASSERT_EQ(file.Open("data.txt", "rb"), HOB_OK);
+  EXPECT_EQ(file.Seek(1, SEEK_SET), 0);
+  EXPECT_STREQ(file.ReadString(10).m_pszText, "ld");
+}
+
+TEST_F(FileTest, LongLinesAndLastLineWithoutNewlineReadWhole) {
+  std::string line5000(5000, 'x');
+  std::string line2047(2047, 'y');  // the first piece ends right before its newline
+  std::string tail(3000, 'z');
+  Put("data.txt", line5000 + "\n" + line2047 + "\n" + tail);
+  CHobFile file;
+  ASSERT_EQ(file.Open("data.txt", "rb"), HOB_OK);
+  CHobString line;
+  for (const std::string& expected : {line5000 + "\n", line2047 + "\n", tail}) {
+    EXPECT_EQ(file.ReadString(line), 1);
+    EXPECT_EQ(line.m_pszText, expected);
+  }
+  EXPECT_EQ(file.ReadString(line), 0);
+}
+
+TEST_F(FileTest, ReadsReportErrorOnWriteOnlyStream) {
+  CHobFile file;
+  ASSERT_EQ(file.Open("data.txt", "wb"), HOB_OK);
+  CHobString line;
+  char buf[8];
+  EXPECT_EQ(file.ReadString(line), HOB_FAILED);
+  EXPECT_EQ(file.ReadBuffer(buf, 8), HOB_FAILED);
+}
+
+TEST_F(FileTest, ReadBufferKeepsRequestedLengthZeroFilled) {
+  CHobFile file;
+  ASSERT_EQ(file.Open("data.txt", "rb"), HOB_OK);
+  CHobBuffer buffer = file.ReadBuffer(5);
+  EXPECT_EQ(std::string(buffer.data, buffer.length), std::string("old\0\0", 5));
+  char buf[4];
+  EXPECT_EQ(file.ReadBuffer(buf, 4), 0);
+}
+
+TEST_F(FileTest, ReadFileGivesWholeFileOrEmptyBuffer) {
+  Put("bin.dat", std::string("a\0b\n", 4));
+  Put("empty.txt", "");
+  CHobFile file;
+  CHobBuffer out;
+  ASSERT_EQ(file.ReadFile("bin.dat", out), 4);
+  EXPECT_EQ(std::string(out.data, 5), std::string("a\0b\n\0", 5));
+  EXPECT_EQ(file.ReadFile("empty.txt", out), 0);
+  EXPECT_EQ(out.length, 0);
+  for (const char* path : {"missing.txt", "dir"}) {
+    out = file.ReadFile("bin.dat");
+    EXPECT_EQ(file.ReadFile(path, out), HOB_FAILED) << path;
+    EXPECT_EQ(out.length, 0) << path;
+  }
+}
+
+TEST_F(FileTest, WriteFileReplacesContentsOrFails) {
+  CHobFile file;
+  EXPECT_EQ(file.WriteFile("data.txt", "ab", 2, true, "my.lock"), 2);
+  EXPECT_EQ(Get("data.txt"), "ab");
+  EXPECT_EQ(LockInChild("my.lock"), HOB_OK);
+  EXPECT_EQ(file.WriteFile("data.txt", "", 0), 0);
+  EXPECT_EQ(Get("data.txt"), "");
+  EXPECT_EQ(file.WriteFile("missing/data.txt", "ab", 2), HOB_FAILED);
+  EXPECT_EQ(file.WriteFile("dir", "ab", 2), HOB_FAILED);
+  EXPECT_EQ(file.WriteFile("/dev/full", "ab", 2), HOB_FAILED);
+}
+
+TEST_F(FileTest, WritesReportCountsAndFailures) {
+  CHobFile file;
+  ASSERT_EQ(file.Open("data.txt", "wb"), HOB_OK);
+  EXPECT_EQ(file.WriteString(nullptr), 0);
+  EXPECT_EQ(file.WriteString("abc"), 3);
+  EXPECT_EQ(file.WriteBuffer("d\0e", 3), 3);
+  EXPECT_EQ(file.WriteFormat("%d-%s", 7, "x"), 3);
+  file.Close();
+  EXPECT_EQ(Get("data.txt"), std::string("abcd\0e7-x", 9));
+  ASSERT_EQ(file.Open("/dev/full", "wb"), HOB_OK);
+  setvbuf(file.m_pFile, nullptr, _IONBF, 0);
+  EXPECT_EQ(file.WriteString("abc"), 0);
+  EXPECT_EQ(file.WriteBuffer("abc", 3), HOB_FAILED);
+}
+
+}  // namespace
