@@ -87,6 +87,9 @@ class CHobString {
   // A copy of this string with the argument appended.
   CHobString operator+(const char* text) const;
   CHobString operator+(const CHobString& other) const;
+  // Same as operator+(const char*); without it a non-const char* argument
+  // would be ambiguous with pointer arithmetic on the integer conversions.
+  CHobString operator+(char* text) const;
   // Put the argument in front of the text; a null argument changes nothing.
   CHobString& Insert(const char* text);
   CHobString& Insert(const CHobString& other);
