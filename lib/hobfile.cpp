@@ -1,5 +1,5 @@
-// CHobFlock and CHobFile: stdio file access under an advisory, exclusive,
-// non-blocking flock on a separate lock file.
+// CHobFlock and CHobFile: stdio file access under an advisory, non-blocking
+// flock on a separate lock file: shared for readers, exclusive for writers.
 #include "hobfile.h"
 
 #include <fcntl.h>
@@ -23,6 +23,11 @@ bool IsStandardStream(const FILE* stream) {
   return stream == stdin || stream == stdout || stream == stderr;
 }
 
+// "r" and "rb" only read; "r+", "w" and "a" modes write.
+bool IsReadOnlyMode(const char* mode) {
+  return mode != nullptr && mode[0] == 'r' && strchr(mode, '+') == nullptr;
+}
+
 bool EndsWithNewline(const CHobString& text) {
   int length = text.GetLength();
   return length > 0 && text.m_pszText[length - 1] == '\n';
@@ -34,7 +39,7 @@ CHobFlock::CHobFlock() : m_nFd(-1) {}
 
 CHobFlock::~CHobFlock() { Unlock(); }
 
-int CHobFlock::Lock(const char* path) {
+int CHobFlock::Lock(const char* path, bool shared) {
   Unlock();
   if (path == nullptr) path = kHobDefaultLockFile;
 
@@ -52,7 +57,7 @@ int CHobFlock::Lock(const char* path) {
   int fd = open(path, O_WRONLY | O_CLOEXEC);
   if (fd < 0) return HOB_FAILED;
   m_nFd = fd;
-  if (flock(m_nFd, LOCK_EX | LOCK_NB) != 0) return HOB_LOCKED;
+  if (flock(m_nFd, (shared ? LOCK_SH : LOCK_EX) | LOCK_NB) != 0) return HOB_LOCKED;
   return HOB_OK;
 }
 
@@ -73,7 +78,7 @@ CHobFile::~CHobFile() {
 
 int CHobFile::Open(const char* path, const char* mode, bool lock, const char* lockPath) {
   Close();
-  if (lock && Lock(lockPath) != HOB_OK) return HOB_LOCKED;
+  if (lock && Lock(lockPath, IsReadOnlyMode(mode)) != HOB_OK) return HOB_LOCKED;
 
   FILE* stream = path != nullptr && mode != nullptr ? fopen(path, mode) : nullptr;
   // A directory opens for reading but yields no bytes; it is not a file.
@@ -99,9 +104,9 @@ void CHobFile::Close() {
   Unlock();
 }
 
-int CHobFile::Lock(const char* lockPath) {
+int CHobFile::Lock(const char* lockPath, bool shared) {
   m_lock.Unlock();
-  return m_lock.Lock(lockPath);
+  return m_lock.Lock(lockPath, shared);
 }
 
 int CHobFile::Unlock() { return m_lock.Unlock(); }

@@ -24,10 +24,11 @@ class CHobFlock {
   virtual ~CHobFlock();
 
   // Take the lock on path (null: "lockfile.lock"), creating the file with mode
-  // go.nFileMode when missing. 0 taken; -1 the lock file cannot be opened;
-  // -2 another process holds it (the descriptor is kept until Unlock).
-  // Never waits.
-  int Lock(const char* path = nullptr);
+  // go.nFileMode when missing. An exclusive lock excludes every other holder;
+  // a shared lock (a reader's) excludes only exclusive holders. 0 taken; -1
+  // the lock file cannot be opened; -2 another process holds it (the
+  // descriptor is kept until Unlock). Never waits.
+  int Lock(const char* path = nullptr, bool shared = false);
   // Release and close; -1 when no descriptor is held or the release failed.
   int Unlock();
 
@@ -44,13 +45,15 @@ class CHobFile {
   virtual ~CHobFile();
 
   // Close whatever is open, take the lock when asked (-2 when refused), then
-  // fopen path with mode. 0 opened; -1 the file cannot be opened (the lock is
-  // released again).
+  // fopen path with mode. A read-only mode takes the lock shared, so readers
+  // do not exclude each other; any other mode takes it exclusive. 0 opened;
+  // -1 the file cannot be opened (the lock is released again).
   int Open(const char* path, const char* mode, bool lock = false, const char* lockPath = nullptr);
   // Close an own stream and release the lock; a standard stream is left alone.
   void Close();
-  // Release any held lock, then take the lock on lockPath (null: default).
-  int Lock(const char* lockPath = nullptr);
+  // Release any held lock, then take the lock on lockPath (null: default),
+  // exclusive unless shared is true.
+  int Lock(const char* lockPath = nullptr, bool shared = false);
   int Unlock();
 
   // fgets into buf: 1 when text was read, 0 at end of file, -1 on an error.

@@ -84,6 +84,23 @@ TEST_F(FileTest, SecondProcessRefusedUntilLockReleased) {
   EXPECT_EQ(LockInChild("my.lock"), HOB_OK) << "the destructor must release the lock";
 }
 
+TEST_F(FileTest, ReadersShareTheLockAndWritersExcludeThem) {
+  auto openInChild = [](const char* mode) {
+    return InChild([mode] { return CHobFile().Open("data.txt", mode, true, "my.lock"); });
+  };
+  {
+    CHobFile reader;
+    ASSERT_EQ(reader.Open("data.txt", "rb", true, "my.lock"), HOB_OK);
+    EXPECT_EQ(openInChild("rb"), HOB_OK) << "a second reader must not be refused";
+    EXPECT_EQ(openInChild("r+b"), HOB_LOCKED);
+    EXPECT_EQ(openInChild("ab"), HOB_LOCKED);
+  }
+  CHobFile writer;
+  ASSERT_EQ(writer.Open("data.txt", "ab", true, "my.lock"), HOB_OK);
+  EXPECT_EQ(openInChild("rb"), HOB_LOCKED) << "a reader must wait for the writer";
+  EXPECT_EQ(LockInChild("my.lock"), HOB_LOCKED);
+}
+
 TEST_F(FileTest, LockFileInMissingDirectoryOrOnDirectoryFails) {
   CHobFlock lock;
   EXPECT_EQ(lock.Lock("missing/my.lock"), HOB_FAILED);
