@@ -24,5 +24,8 @@ for _ in $(seq 1 100); do
 done
 [ -n "$url" ] || { echo "e2e: Apache did not start" >&2; cat "$out/apache.txt" >&2; exit 1; }
 
+status=0
 HOB_FORM_URL="$url" HOB_DEMO_DIR="$demo" HOB_OUT_DIR="$out" \
-  node "$root/tests/e2e/e2e.mjs"
+  node "$root/tests/e2e/e2e.mjs" || status=1
+HOB_FORM_URL="$url" HOB_DEMO_DIR="$demo" node "$root/tests/e2e/load.mjs" || status=1
+exit $status
