@@ -16,7 +16,9 @@ class CHobBufAry {
   CHobBuffer* GetAt(int i) const;
   // Set count to n; a new array keeps the first elements only when keep is true.
   void SetSize(int n, bool keep);
-  // Append a copy; returns its index. The pointer forms copy n bytes from src.
+  // Append a copy; returns its index. The pointer forms copy n bytes from src
+  // (n = 0: an empty buffer). In Add, SetAt and InsertAt the value may be, or
+  // point into, an element of this array.
   int Add(const CHobBuffer& value);
   int Add(const char* src, unsigned n);
   // Assign element i, extending with empty buffers first. Negative i: nothing.
@@ -30,14 +32,16 @@ class CHobBufAry {
   // Destroy every element and release the array (growBy is kept).
   void RemoveAll();
   // Take over other's storage, delete other and set it null.
-  // REQUIRES: other is null or was created with new.
+  // REQUIRES: other is null, or was created with new and is not this array.
   void Assign(CHobBufAry*& other);
 
   // Empty the array and fill it with the len bytes at src cut at every
   // occurrence of the separator bytes; zero bytes are ordinary data. Returns
-  // count; a null src or an empty separator gives 0.
+  // count; a null src or a null or empty separator gives 0. src may point
+  // into an element of this array.
   int SetToken(const char* src, unsigned len, const char* separator, int separatorLen);
-  // Every byte span enclosed by the two markers, markers excluded.
+  // Every byte span enclosed by the two markers, markers excluded; a null or
+  // empty marker gives 0.
   int SetToken(const char* src, unsigned len, const char* begin, int beginLen, const char* end,
                int endLen);
 

@@ -18,7 +18,8 @@ class CHobStrAry {
   CHobString* GetAt(int i) const;
   // Set count to n; a new array keeps the first elements only when keep is true.
   void SetSize(int n, bool keep);
-  // Append a copy of value; returns its index.
+  // Append a copy of value; returns its index. In Add, SetAt and InsertAt
+  // value may point into an element of this array.
   int Add(const char* value);
   // Assign element i, extending the array with empty elements first.
   // A negative i does nothing.
@@ -30,22 +31,27 @@ class CHobStrAry {
   // Destroy every element and release the array (growBy is kept).
   void RemoveAll();
   // Take over other's storage without copying, delete other and set it null.
-  // REQUIRES: other is null or was created with new.
+  // REQUIRES: other is null, or was created with new and is not this array.
   void Assign(CHobStrAry*& other);
-  // Sort with strcmp, ascending when descending is 0.
+  // Sort the elements in byte order (strcmp), ascending when descending is 0.
   void Sort(int descending);
 
   // Each of these empties the array, fills it with the pieces of text and
-  // returns count. A null text, or an empty separator or marker, gives 0.
+  // returns count. A null text, or a null or empty separator or marker,
+  // gives 0. text may point into an element of this array.
   // The text cut at every separator (k separators give k + 1 pieces).
   int SetToken(const char* text, const char* separator);
   // Every span enclosed by begin and end, markers excluded.
   int SetToken(const char* text, const char* begin, const char* end);
   // The text cut at every byte that occurs in chars.
   int SetTokenOneOf(const char* text, const char* chars);
-  // After each marker, the bytes up to the first whose code lies in lo..hi.
+  // After each marker, the bytes up to the first whose code lies in lo..hi;
+  // that byte is consumed. The end of the text counts as code 0: a token that
+  // runs into it is kept only when code 0 would have stopped it (lo is 0).
   int SetTokenToCode(const char* text, const char* marker, unsigned lo, unsigned hi);
-  // After each marker, the run of bytes whose codes lie in lo..hi.
+  // After each marker, the run of bytes whose codes lie in lo..hi; the byte
+  // that ends it is consumed. A run that reaches the end of the text is kept
+  // only when code 0 lies outside lo..hi (lo > 0).
   int SetTokenToNotCode(const char* text, const char* marker, unsigned lo, unsigned hi);
 
   CHobString* items;  // capacity elements, or null when capacity is 0

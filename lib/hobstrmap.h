@@ -4,6 +4,7 @@
 #ifndef HOB_HOBSTRMAP_H_
 #define HOB_HOBSTRMAP_H_
 
+#include "hobslots.h"
 #include "hobstrary.h"
 #include "hobstring.h"
 
@@ -17,13 +18,10 @@ class CHobTagMap {
 
   CHobTagMap() : items(nullptr), count(0), capacity(0), growBy(10) {}
   CHobTagMap(const CHobTagMap& other) : items(nullptr), count(0), capacity(0), growBy(10) {
-    *this = other;
+    HobSlotsCopy(*this, other);
   }
   CHobTagMap& operator=(const CHobTagMap& other) {
-    if (this == &other) return *this;
-    growBy = other.growBy;
-    SetSize(other.count, false);
-    for (int i = 0; i < other.count; i++) items[i] = other.items[i];
+    HobSlotsCopy(*this, other);
     return *this;
   }
   virtual ~CHobTagMap() { RemoveAll(); }
@@ -31,33 +29,10 @@ class CHobTagMap {
   // Set the number of entries in use to n. Within the capacity only count
   // changes; otherwise a new array of n + growBy slots is allocated and, when
   // keep is true, the first min(count, n) entries are copied into it.
-  void SetSize(int n, bool keep) {
-    if (n <= 0) {
-      RemoveAll();
-      return;
-    }
-    if (count <= n && n <= capacity) {
-      count = n;
-      return;
-    }
-    if (!keep) RemoveAll();
-    int newCapacity = n + growBy;
-    Entry* fresh = new Entry[newCapacity];
-    int keepCount = count < n ? count : n;
-    for (int i = 0; i < keepCount; i++) fresh[i] = items[i];
-    delete[] items;
-    items = fresh;
-    count = n;
-    capacity = newCapacity;
-  }
+  void SetSize(int n, bool keep) { HobSlotsSetSize(*this, n, keep); }
 
   // Destroy every entry and release the array.
-  void RemoveAll() {
-    delete[] items;
-    items = nullptr;
-    count = 0;
-    capacity = 0;
-  }
+  void RemoveAll() { HobSlotsRelease(*this); }
 
   // Number of entries in use.
   int GetCount() const { return count; }
@@ -72,9 +47,10 @@ class CHobTagMap {
   }
 
   // Append an entry with this tag and a default value; returns its index.
+  // key may point into an entry of this map.
   int AppendTag(const char* key) {
-    SetSize(count + 1, true);
-    items[count - 1].tag = key;
+    CHobString tag(key);  // growing may release the block key points into
+    HobSlotsAppend(*this).tag = tag;
     return count - 1;
   }
 
@@ -84,6 +60,8 @@ class CHobTagMap {
   int growBy;    // slots added beyond a request when a new array is allocated
 };
 
+// Keys are compared byte for byte with strcmp. REQUIRES of every key argument:
+// not null. Values may point into an entry of this map.
 class CHobStrMap : public CHobTagMap<CHobString> {
  public:
   // Copy of the value of entry index, or "" when out of range.
@@ -105,8 +83,7 @@ class CHobStrMap : public CHobTagMap<CHobString> {
   // Replace the value of the first entry tagged key, or append; returns the index.
   int SetAt(const char* key, const char* value);
   // As SetAt with a printf-formatted value cut to 4095 bytes.
-  int SetAtFormat(const char* key, const char* format, ...)
-      __attribute__((format(printf, 3, 4)));
+  int SetAtFormat(const char* key, const char* format, ...) __attribute__((format(printf, 3, 4)));
 };
 
 #endif  // HOB_HOBSTRMAP_H_
