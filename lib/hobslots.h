@@ -17,10 +17,16 @@ void HobSlotsRelease(Slots& s) {
   s.capacity = 0;
 }
 
+// Arrays up to this many slots grow by growBy slots at a time. Past it they
+// grow by half their size as well, so that splitting a request into hundreds
+// of thousands of pieces costs linear, not quadratic, time.
+constexpr int kHobSlotsLinearLimit = 1024;
+
 // Set s.count to n; n <= 0 releases the array. Growing within the capacity
 // only changes count. Growing past the capacity, or shrinking, moves to a new
-// array of n + growBy default slots (a negative growBy counts as 0); the
-// first min(count, n) slots are assigned into it when keep is true.
+// array of n + growBy default slots (a negative growBy counts as 0; past
+// kHobSlotsLinearLimit, n / 2 more); the first min(count, n) slots are
+// assigned into it when keep is true.
 template <class Slots>
 void HobSlotsSetSize(Slots& s, int n, bool keep) {
   if (n <= 0) {
@@ -33,6 +39,7 @@ void HobSlotsSetSize(Slots& s, int n, bool keep) {
   }
   if (!keep) HobSlotsRelease(s);
   int capacity = n + (s.growBy > 0 ? s.growBy : 0);
+  if (n > kHobSlotsLinearLimit && n > s.capacity) capacity += n / 2;
   auto* fresh = new std::remove_pointer_t<decltype(s.items)>[capacity];
   int kept = s.count < n ? s.count : n;
   for (int i = 0; i < kept; i++) fresh[i] = s.items[i];

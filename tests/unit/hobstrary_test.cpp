@@ -24,6 +24,17 @@ TEST(StrAryStorage, CapacityRuns11Then22AndReallocationKeepsOrder) {
   EXPECT_EQ(Elements(ary), (Pieces{"0", "1", "2", "3", "4", "5", "6", "7", "8", "9", "10", "10"}));
 }
 
+TEST(StrAryStorage, LargeArraysGrowByHalfTheirSizeSoHugeSplitsStayLinear) {
+  CHobStrAry ary(0, 10);
+  for (int i = 0; i < 1024; i++) ary.Add("x");
+  EXPECT_EQ(ary.capacity, 1034);  // still n + growBy up to the limit
+  for (int i = 0; i < 11; i++) ary.Add("x");
+  EXPECT_EQ(ary.capacity, 1035 + 10 + 1035 / 2);
+
+  EXPECT_EQ(ary.SetToken(std::string(100000, '&').c_str(), "&"), 100001);
+  EXPECT_STREQ(ary.GetAt(100000)->m_pszText, "");
+}
+
 TEST(StrAryStorage, ShrinkingMovesToNewArrayKeepingOrDroppingElements) {
   CHobStrAry ary;
   ary.SetToken("a,b,c", ",");
