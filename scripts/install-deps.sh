@@ -3,7 +3,7 @@
 set -euo pipefail
 
 packages=(g++ make cmake libgtest-dev libgmock-dev libbenchmark-dev
-          apache2 apache2-utils chromium nodejs npm curl clang libclang-rt-14-dev wrk)
+          apache2 apache2-utils chromium curl clang libclang-rt-14-dev wrk)
 
 missing=()
 for p in "${packages[@]}"; do
@@ -11,6 +11,11 @@ for p in "${packages[@]}"; do
     missing+=("$p")
   fi
 done
+
+# Node.js may come from outside Debian with its own npm; only a missing
+# command asks for Debian's packages.
+command -v node >/dev/null 2>&1 || missing+=(nodejs)
+command -v npm >/dev/null 2>&1 || missing+=(npm)
 
 if [ ${#missing[@]} -gt 0 ]; then
   if [ "$(id -u)" -ne 0 ]; then
