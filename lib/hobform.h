@@ -14,7 +14,8 @@ class CHobFormItem {
   CHobBuffer m_bufData;         // uploads: the file's bytes
 };
 
-// Request bodies longer than this are not read.
+// Request bodies longer than this are not read; only the query string is
+// decoded then.
 constexpr int kHobMaxBodySize = 8 * 1024 * 1024;
 
 class CHobForm : public CHobTagMap<CHobFormItem> {
@@ -31,17 +32,19 @@ class CHobForm : public CHobTagMap<CHobFormItem> {
   // Decode name=value pairs separated by "&" without unescaping.
   int QueryTextPlain(const char* text);
 
-  // The value of the entry named name (exact), or "".
+  // The value of the entry named name (exact), or "". REQUIRES: name != nullptr.
   CHobString Value(const char* name) const;
   // The value of entry index, or "".
   CHobString Value(int index) const;
-  // The entry named name, or null.
+  // The entry named name, or null. REQUIRES: name != nullptr.
   Entry* Data(const char* name) const;
   // Entry index, or null.
   Entry* Data(int index) const;
-  // Append (name, value); -1 when the name exists (no change).
+  // Append (name, value) and return its index; -1 when the name exists (no
+  // change). REQUIRES: name != nullptr.
   int Add(const char* name, const char* value);
-  // Set the value of an existing entry (emptying its upload fields) or append.
+  // Set the value of an existing entry (emptying its upload fields) or append;
+  // returns the entry's index. REQUIRES: name != nullptr.
   int SetAt(const char* name, const char* value);
 
   int m_nTotalSize;  // bytes of all uploads decoded since construction

@@ -19,10 +19,14 @@ class CHobHtPasswd {
  public:
   // Everything the tool printed for the entry of user (type 0 crypt, 1 MD5,
   // 2 SHA-1), or "-1" when it cannot be started.
+  // REQUIRES: user and password are not null.
   static CHobString Encrypt(const char* user, const char* password, int type);
-  // Create or replace the password file path holding user's entry.
+  // Create or replace the password file path holding user's entry; a HOB_HTP_*
+  // code. A failed run leaves an existing file as it was.
+  // REQUIRES: path, user and password are not null.
   static int WriteNew(const char* path, const char* user, const char* password, int type);
-  // Add or update user's entry in the existing password file path.
+  // Add or update user's entry in the existing password file path; a HOB_HTP_*
+  // code. REQUIRES: path, user and password are not null.
   static int WriteAdd(const char* path, const char* user, const char* password, int type);
 };
 

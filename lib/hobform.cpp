@@ -1,0 +1,214 @@
+// CHobForm: decodes the query string and the POST body of one CGI request
+// into form items; the first occurrence of a name wins.
+#include "hobform.h"
+
+#include <sys/time.h>
+
+#include <cstdio>
+
+#include "hobbufary.h"
+#include "hobfile.h"
+#include "hobglobal.h"
+#include "hobstrary.h"
+#include "hobstrpath.h"
+
+namespace {
+
+const char* TextOf(const char* text) { return text != nullptr ? text : ""; }
+
+// The bytes of buffer as text, up to its first zero byte.
+CHobString BufferText(const CHobBuffer& buffer) { return CHobString(buffer.data); }
+
+// Append an entry named name unless one exists; returns 1 when added.
+int AppendItem(CHobForm& form, const char* name, const CHobFormItem& item) {
+  if (form.FindTag(name) >= 0) return 0;
+  int index = form.AppendTag(name);
+  form.items[index].data = item;
+  return 1;
+}
+
+// The name=value pairs of text separated by "&"; decode selects
+// percent-decoding and CR LF to LF in values. Returns the entries added.
+int DecodePairs(CHobForm& form, const char* text, bool decode) {
+  CHobStrAry pieces(0, 10);
+  pieces.SetToken(text, "&");
+  int added = 0;
+  for (int i = 0; i < pieces.count; i++) {
+    const CHobString& piece = pieces.items[i];
+    int equals = piece.Find("=");
+    CHobString name;
+    CHobFormItem item;
+    if (equals >= 0) {
+      name = piece.Left(equals);
+      item.m_strValue = piece.Mid(equals + 1);
+    } else if (piece.IsEmpty()) {
+      continue;
+    } else {
+      item.m_strValue = piece;
+    }
+    if (decode) {
+      name = name.PerHexToChar();
+      item.m_strValue = item.m_strValue.PerHexToChar();
+      item.m_strValue.Replace("\r\n", "\n", true);
+    }
+    added += AppendItem(form, name.m_pszText, item);
+  }
+  return added;
+}
+
+// Take one multipart piece apart into its field name and item, releasing
+// the piece; false when it holds no field. totalSize grows by the content
+// length of a file field.
+bool DecodePart(CHobBuffer& piece, CHobString& name, CHobFormItem& item, int& totalSize) {
+  int headerEnd = piece.Find("\r\n\r\n", 4);
+  if (headerEnd < 0) return false;
+  CHobBuffer headers = piece.Left(headerEnd);
+  CHobBuffer content = piece.Mid(headerEnd + 4);
+  piece.Free();
+  // The CR LF in front of the next delimiter belongs to the framing.
+  if (content.length > 2) {
+    content.Delete(content.length - 2);
+  } else {
+    content.Free();
+  }
+
+  CHobBufAry quoted(0, 10);
+  quoted.SetToken(headers.data, headers.length, "\"", 1, "\"", 1);
+  if (quoted.count == 0) return false;
+  name = BufferText(quoted.items[0]);
+
+  if (quoted.count == 1) {
+    item.m_strValue = BufferText(content);
+    item.m_strValue.Replace("\r\n", "\n", true);
+    return true;
+  }
+
+  CHobStrPath file;
+  file.Split(BufferText(quoted.items[1]).m_pszText);
+  item.m_strValue = file.m_strFile;
+  if (!file.m_strFile.IsEmpty()) {
+    struct timeval now;
+    gettimeofday(&now, nullptr);
+    item.m_strSaveName.Format("%ld%03d%s", static_cast<long>(now.tv_sec),
+                              static_cast<int>(now.tv_usec / 1000), file.m_strExt.m_pszText);
+  }
+  const char kTypeHeader[] = "Content-Type: ";
+  const int typeHeaderLen = sizeof(kTypeHeader) - 1;
+  int type = headers.Find(kTypeHeader, typeHeaderLen);
+  if (type >= 0) item.m_strContentType = BufferText(headers.Mid(type + typeHeaderLen));
+  item.m_bufData = content;
+  totalSize += content.length;
+  return true;
+}
+
+}  // namespace
+
+CHobForm::CHobForm() : m_nTotalSize(0) {
+  growBy = 10;
+  SetSize(0, false);
+}
+
+int CHobForm::QueryString() {
+  RemoveAll();
+  int added = 0;
+  if (go.env.REQUEST_METHOD.Compare("POST", 1) == 0) {
+    long length = go.env.CONTENT_LENGTH;
+    if (length > kHobMaxBodySize) {
+      go.log.Trace("QueryString body of %ld bytes is over the limit of %d bytes; not read", length,
+                   kHobMaxBodySize);
+    } else if (length > 0) {
+      CHobFile input;
+      input.m_pFile = stdin;
+      CHobBuffer body = input.ReadBuffer(static_cast<int>(length));
+      if (go.env.CONTENT_TYPE.Find("multipart/form-data") >= 0) {
+        added += QueryMultipart(body);
+      } else if (go.env.CONTENT_TYPE.Find("application/x-www-form-urlencoded") >= 0) {
+        added += QueryUrlEncoded(body.data);
+      } else {
+        added += QueryTextPlain(body.data);
+      }
+    }
+  }
+  added += QueryUrlEncoded(go.env.QUERY_STRING.m_pszText);
+  return added;
+}
+
+int CHobForm::QueryUrlEncoded(const char* text) {
+  go.log.Trace(
+      "QueryUrlEncoded START\n --- QueryString dump start ---\n[%s]\n"
+      " --- QueryString dump  end ---",
+      TextOf(text));
+  int added = DecodePairs(*this, text, true);
+  go.log.Trace("QueryUrlEncoded END item num=%d", count);
+  return added;
+}
+
+int CHobForm::QueryTextPlain(const char* text) {
+  go.log.Trace(
+      "QueryTextPlain START\n --- QueryString dump start ---\n[%s]\n"
+      " --- QueryString dump  end ---",
+      TextOf(text));
+  int added = DecodePairs(*this, text, false);
+  go.log.Trace("QueryTextPlain END item num=%d", count);
+  return added;
+}
+
+int CHobForm::QueryMultipart(CHobBuffer& body) {
+  go.log.Trace(
+      "QueryMultipart START\n --- QueryString dump start ---\n[%s]\n"
+      " --- QueryString dump  end ---",
+      TextOf(body.data));
+  int added = 0;
+  // The delimiter is the first line; a body without one holds no field.
+  int delimiterLen = body.Find("\r\n", 2);
+  if (delimiterLen > 0) {
+    CHobBufAry pieces(0, 10);
+    pieces.SetToken(body.data, body.length, body.data, delimiterLen);
+    for (int i = 0; i < pieces.count; i++) {
+      CHobString name;
+      CHobFormItem item;
+      if (DecodePart(pieces.items[i], name, item, m_nTotalSize)) {
+        added += AppendItem(*this, name.m_pszText, item);
+      }
+    }
+  }
+  go.log.Trace("QueryMultipart END item num=%d", count);
+  return added;
+}
+
+CHobString CHobForm::Value(const char* name) const {
+  Entry* entry = Data(name);
+  return entry != nullptr ? entry->data.m_strValue : CHobString();
+}
+
+CHobString CHobForm::Value(int index) const {
+  Entry* entry = Data(index);
+  return entry != nullptr ? entry->data.m_strValue : CHobString();
+}
+
+CHobForm::Entry* CHobForm::Data(const char* name) const {
+  int index = FindTag(name);
+  return index >= 0 ? &items[index] : nullptr;
+}
+
+CHobForm::Entry* CHobForm::Data(int index) const {
+  return index >= 0 && index < count ? &items[index] : nullptr;
+}
+
+int CHobForm::Add(const char* name, const char* value) {
+  if (FindTag(name) >= 0) return -1;
+  int index = AppendTag(name);
+  items[index].data.m_strValue = value;
+  return index;
+}
+
+int CHobForm::SetAt(const char* name, const char* value) {
+  int index = FindTag(name);
+  if (index < 0) return Add(name, value);
+  CHobFormItem& item = items[index].data;
+  item.m_strValue = value;
+  item.m_strSaveName.Free();
+  item.m_strContentType.Free();
+  item.m_bufData.Free();
+  return index;
+}

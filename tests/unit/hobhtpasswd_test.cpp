@@ -1,0 +1,272 @@
+// CHobHtPasswd against a stand-in tool that records how it was started, and
+// against the host's real password tool.
+#include "hobhtpasswd.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "hobfile.h"
+#include "hobglobal.h"
+
+namespace {
+
+using Lines = std::vector<std::string>;
+
+std::string Get(const std::string& path) {
+  std::ostringstream text;
+  text << std::ifstream(path, std::ios::binary).rdbuf();
+  return text.str();
+}
+
+void Put(const std::string& path, const std::string& text) {
+  std::ofstream(path, std::ios::binary) << text;
+}
+
+Lines GetLines(const std::string& path) {
+  std::istringstream in(Get(path));
+  Lines lines;
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+// The real tool's verdict on user's password in file.
+bool Verifies(const std::string& file, const std::string& user, const std::string& password) {
+  std::string command =
+      "/usr/bin/htpasswd -vb '" + file + "' '" + user + "' '" + password + "' 2>/dev/null";
+  return std::system(command.c_str()) == 0;
+}
+
+// Each test has a fresh directory holding the password file and the trace log.
+class HtPasswdTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/hobhtp-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    dir_ = pattern;
+    file_ = dir_ + "/.htpasswd";
+    go.log.strFileName = (dir_ + "/trace.log").c_str();
+    go.log.bTrace = 1;
+  }
+  void TearDown() override {
+    go.log.strFileName = "";
+    go.strHtpasswd = "htpasswd";
+    std::filesystem::remove_all(dir_);
+  }
+
+  // Make dir_/name the tool: it writes its arguments (argv[0] aside) one per
+  // line to dir_/argv and where its stdin and stdout lead to dir_/fds, prints
+  // "printed" and exits with status.
+  void StandIn(int status, const std::string& name = "tool") {
+    std::string path = dir_ + "/" + name;
+    Put(path, "#!/bin/sh\nfor a in \"$@\"; do printf '%s\\n' \"$a\"; done > " + dir_ +
+                  "/argv\nfds=$(readlink /proc/$$/fd/0 /proc/$$/fd/1)\necho \"$fds\" > " + dir_ +
+                  "/fds\necho printed\nexit " + std::to_string(status) + "\n");
+    chmod(path.c_str(), 0755);
+    go.strHtpasswd = path.c_str();
+  }
+  Lines Argv() { return GetLines(dir_ + "/argv"); }
+  bool ToolRan() { return std::filesystem::exists(dir_ + "/argv"); }
+
+  std::string dir_, file_;
+};
+
+TEST_F(HtPasswdTest, EachOperationPassesItsOptionWordAndOneArgumentPerValue) {
+  StandIn(0);
+  const std::string& f = file_;
+  const struct {
+    int type;
+    Lines encrypt, create, add;  // the arguments before user and password
+  } cases[] = {{0, {"-nbd"}, {"-bcd", f}, {"-bd", f}},
+               {1, {"-nbm"}, {"-bcm", f}, {"-bm", f}},
+               {2, {"-nbs"}, {"-bcs", f}, {"-bs", f}},
+               {7, {}, {f}, {f}}};  // no option word, not an empty argument
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.type);
+    auto expect = [&](Lines args) {
+      args.insert(args.end(), {"ann lee", "p w"});
+      EXPECT_EQ(Argv(), args);
+    };
+    EXPECT_STREQ(CHobHtPasswd::Encrypt("ann lee", "p w", c.type).m_pszText, "printed\n");
+    expect(c.encrypt);
+    EXPECT_EQ(GetLines(dir_ + "/fds")[1].rfind("pipe:", 0), 0u);
+    EXPECT_EQ(CHobHtPasswd::WriteNew(file_.c_str(), "ann lee", "p w", c.type), HOB_HTP_OK);
+    expect(c.create);
+    EXPECT_EQ(CHobHtPasswd::WriteAdd(file_.c_str(), "ann lee", "p w", c.type), HOB_HTP_OK);
+    expect(c.add);
+    // Nothing is read from the request, nothing printed into the page.
+    EXPECT_EQ(GetLines(dir_ + "/fds"), (Lines{"/dev/null", "/dev/null"}));
+  }
+}
+
+TEST_F(HtPasswdTest, ShellSyntaxReachesTheToolVerbatimAndRunsNothing) {
+  StandIn(0);
+  Put(file_, "");
+  std::string x = dir_ + "/x";
+  for (const std::string& payload : Lines{"; touch " + x, "$(touch " + x + ")", "`touch " + x + "`",
+                                          "a' b\"c", "| cat /etc/passwd", "&& id"}) {
+    EXPECT_EQ(CHobHtPasswd::WriteAdd(file_.c_str(), payload.c_str(), payload.c_str(), 0),
+              HOB_HTP_OK);
+    EXPECT_EQ(Argv(), (Lines{"-bd", file_, payload, payload}));
+  }
+  EXPECT_FALSE(std::filesystem::exists(x));
+}
+
+TEST_F(HtPasswdTest, FailedChecksRunNothingAndCreateNothing) {
+  StandIn(0);
+  std::string noDir = dir_ + "/missing/.htpasswd";
+  EXPECT_EQ(CHobHtPasswd::WriteNew(noDir.c_str(), "ann", "pw", 0), HOB_HTP_MISSING);
+  EXPECT_EQ(CHobHtPasswd::WriteAdd(file_.c_str(), "ann", "pw", 0), HOB_HTP_MISSING);
+  EXPECT_FALSE(std::filesystem::exists(file_));
+  std::filesystem::create_directory(file_);  // opening it for writing fails with EISDIR
+  EXPECT_EQ(CHobHtPasswd::WriteNew(file_.c_str(), "ann", "pw", 0), HOB_HTP_NO_ACCESS);
+  EXPECT_EQ(CHobHtPasswd::WriteAdd(file_.c_str(), "ann", "pw", 0), HOB_HTP_NO_ACCESS);
+  EXPECT_FALSE(ToolRan());
+}
+
+TEST_F(HtPasswdTest, ToolExitingNonZeroFailsAndLeavesTheFileAsItWas) {
+  StandIn(3);
+  Put(file_, "old:entry\n");
+  EXPECT_EQ(CHobHtPasswd::WriteNew(file_.c_str(), "ann", "pw", 0), HOB_HTP_RUN_FAILED);
+  EXPECT_EQ(CHobHtPasswd::WriteAdd(file_.c_str(), "ann", "pw", 0), HOB_HTP_RUN_FAILED);
+  EXPECT_EQ(Get(file_), "old:entry\n");
+}
+
+TEST_F(HtPasswdTest, BareToolNameIsFoundOnPathAndAMissingToolFails) {
+  StandIn(0, "hob-stand-in");
+  std::string path = getenv("PATH");
+  setenv("PATH", (dir_ + ":" + path).c_str(), 1);
+  go.strHtpasswd = "hob-stand-in";
+  EXPECT_STREQ(CHobHtPasswd::Encrypt("ann", "pw", 0).m_pszText, "printed\n");
+  setenv("PATH", path.c_str(), 1);
+
+  for (const char* tool : {"hob-stand-in", "/nonexistent/htpasswd", ""}) {  // ENOENT
+    SCOPED_TRACE(tool);
+    go.strHtpasswd = tool;
+    EXPECT_STREQ(CHobHtPasswd::Encrypt("ann", "pw", 0).m_pszText, "-1");
+    EXPECT_EQ(CHobHtPasswd::WriteNew(file_.c_str(), "ann", "pw", 0), HOB_HTP_RUN_FAILED);
+    EXPECT_EQ(CHobHtPasswd::WriteAdd(file_.c_str(), "ann", "pw", 0), HOB_HTP_RUN_FAILED);
+  }
+}
+
+TEST_F(HtPasswdTest, FileLockedByAnotherProcessIsBusyAndRunsNothing) {
+  StandIn(0);
+  Put(file_, "old:entry\n");
+  int ready[2], release[2];
+  ASSERT_EQ(pipe(ready), 0);
+  ASSERT_EQ(pipe(release), 0);
+  fflush(nullptr);
+  pid_t child = fork();
+  if (child == 0) {
+    CHobFlock lock;
+    char byte = lock.Lock(file_.c_str()) == HOB_OK ? 'y' : 'n';
+    if (write(ready[1], &byte, 1) == 1) (void)!read(release[0], &byte, 1);
+    _exit(0);
+  }
+  char byte = 0;
+  ASSERT_EQ(read(ready[0], &byte, 1), 1);
+  ASSERT_EQ(byte, 'y');
+  EXPECT_EQ(CHobHtPasswd::WriteNew(file_.c_str(), "ann", "pw", 0), HOB_HTP_BUSY);
+  EXPECT_EQ(CHobHtPasswd::WriteAdd(file_.c_str(), "ann", "pw", 0), HOB_HTP_BUSY);
+  EXPECT_FALSE(ToolRan());
+  ASSERT_EQ(write(release[1], "x", 1), 1);
+  waitpid(child, nullptr, 0);
+  EXPECT_EQ(CHobHtPasswd::WriteAdd(file_.c_str(), "ann", "pw", 0), HOB_HTP_OK);
+  for (int fd : {ready[0], ready[1], release[0], release[1]}) close(fd);
+}
+
+TEST_F(HtPasswdTest, AddEndsAnUnterminatedLastLineFirst) {
+  StandIn(0);
+  for (auto [before, after] : {std::pair<const char*, const char*>{"q:xyz", "q:xyz\n"},
+                               {"q:xyz\n", "q:xyz\n"},
+                               {"", ""}}) {
+    Put(file_, before);
+    EXPECT_EQ(CHobHtPasswd::WriteAdd(file_.c_str(), "ann", "pw", 0), HOB_HTP_OK);
+    EXPECT_EQ(Get(file_), after);
+  }
+}
+
+TEST_F(HtPasswdTest, WrittenFileGetsTheProgramsModeAndTheTraceHidesThePassword) {
+  StandIn(0);
+  mode_t mask = umask(077);
+  EXPECT_EQ(CHobHtPasswd::WriteNew(file_.c_str(), "ann", "s3cr3t", 0), HOB_HTP_OK);
+  umask(mask);
+  EXPECT_EQ(CHobFile::GetFileAttr(file_.c_str()) & 07777, 0666);
+  CHobHtPasswd::Encrypt("ann", "s3cr3t", 0);
+  std::string trace = Get(dir_ + "/trace.log");
+  EXPECT_NE(trace.find("ann"), std::string::npos);
+  EXPECT_EQ(trace.find("s3cr3t"), std::string::npos);
+}
+
+class RealToolTest : public HtPasswdTest {
+ protected:
+  void SetUp() override {
+    HtPasswdTest::SetUp();
+    go.strHtpasswd = "/usr/bin/htpasswd";
+  }
+};
+
+TEST_F(RealToolTest, EncryptedEntryVerifies) {
+  CHobString entry = CHobHtPasswd::Encrypt("ann", "pw one", 1);
+  ASSERT_EQ(entry.Find("ann:$apr1$"), 0) << entry.m_pszText;
+  Put(file_, entry.m_pszText);
+  EXPECT_TRUE(Verifies(file_, "ann", "pw one"));
+  EXPECT_FALSE(Verifies(file_, "ann", "pw two"));
+}
+
+// The lock on the password file holds only while the tool rewrites the file
+// in place.
+TEST_F(RealToolTest, NewThenAddKeepBothUsersInTheSameInode) {
+  Put(file_, "stale:entry\n");
+  struct stat before, after;
+  ASSERT_EQ(stat(file_.c_str(), &before), 0);
+  ASSERT_EQ(CHobHtPasswd::WriteNew(file_.c_str(), "ann", "pw-a", 0), HOB_HTP_OK);
+  ASSERT_EQ(CHobHtPasswd::WriteAdd(file_.c_str(), "bob", "pw-b", 2), HOB_HTP_OK);
+  ASSERT_EQ(stat(file_.c_str(), &after), 0);
+  EXPECT_EQ(after.st_ino, before.st_ino);
+  EXPECT_EQ(GetLines(file_).size(), 2u);
+  EXPECT_TRUE(Verifies(file_, "ann", "pw-a"));
+  EXPECT_TRUE(Verifies(file_, "bob", "pw-b"));
+}
+
+TEST_F(RealToolTest, ConcurrentAddsLoseNoUserThatWasReportedAdded) {
+  ASSERT_EQ(CHobHtPasswd::WriteNew(file_.c_str(), "first", "pw", 1), HOB_HTP_OK);
+  int start[2];
+  ASSERT_EQ(pipe(start), 0);
+  fflush(nullptr);
+  std::vector<pid_t> children;
+  for (int i = 0; i < 10; i++) {
+    pid_t child = fork();
+    if (child == 0) {
+      char byte;
+      close(start[1]);
+      (void)!read(start[0], &byte, 1);  // all start together when the pipe closes
+      std::string user = "user" + std::to_string(i);
+      _exit(-CHobHtPasswd::WriteAdd(file_.c_str(), user.c_str(), "pw", 1));
+    }
+    children.push_back(child);
+  }
+  close(start[0]);
+  close(start[1]);
+  Lines added{"first"};
+  for (size_t i = 0; i < children.size(); i++) {
+    int status = 0;
+    waitpid(children[i], &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    int result = -WEXITSTATUS(status);
+    ASSERT_TRUE(result == HOB_HTP_OK || result == HOB_HTP_BUSY) << result;
+    if (result == HOB_HTP_OK) added.push_back("user" + std::to_string(i));
+  }
+  EXPECT_EQ(GetLines(file_).size(), added.size());
+  for (const std::string& user : added) EXPECT_TRUE(Verifies(file_, user, "pw")) << user;
+}
+
+}  // namespace
