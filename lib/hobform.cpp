@@ -5,6 +5,8 @@
 #include <sys/time.h>
 
 #include <cstdio>
+#include <string>
+#include <unordered_set>
 
 #include "hobbufary.h"
 #include "hobfile.h"
@@ -19,9 +21,24 @@ const char* TextOf(const char* text) { return text != nullptr ? text : ""; }
 // The bytes of buffer as text, up to its first zero byte.
 CHobString BufferText(const CHobBuffer& buffer) { return CHobString(buffer.data); }
 
+// The names in a form, looked up in constant time: a request body may carry
+// hundreds of thousands of fields, and a scan of the entries per field would
+// take quadratic time.
+class NameSet {
+ public:
+  explicit NameSet(const CHobForm& form) {
+    for (int i = 0; i < form.count; i++) names_.insert(form.items[i].tag.m_pszText);
+  }
+  // True when name was not in the set; it is then recorded.
+  bool Insert(const char* name) { return names_.insert(name).second; }
+
+ private:
+  std::unordered_set<std::string> names_;
+};
+
 // Append an entry named name unless one exists; returns 1 when added.
-int AppendItem(CHobForm& form, const char* name, const CHobFormItem& item) {
-  if (form.FindTag(name) >= 0) return 0;
+int AppendItem(CHobForm& form, NameSet& names, const char* name, const CHobFormItem& item) {
+  if (!names.Insert(name)) return 0;
   int index = form.AppendTag(name);
   form.items[index].data = item;
   return 1;
@@ -32,6 +49,7 @@ int AppendItem(CHobForm& form, const char* name, const CHobFormItem& item) {
 int DecodePairs(CHobForm& form, const char* text, bool decode) {
   CHobStrAry pieces(0, 10);
   pieces.SetToken(text, "&");
+  NameSet names(form);
   int added = 0;
   for (int i = 0; i < pieces.count; i++) {
     const CHobString& piece = pieces.items[i];
@@ -51,7 +69,7 @@ int DecodePairs(CHobForm& form, const char* text, bool decode) {
       item.m_strValue = item.m_strValue.PerHexToChar();
       item.m_strValue.Replace("\r\n", "\n", true);
     }
-    added += AppendItem(form, name.m_pszText, item);
+    added += AppendItem(form, names, name.m_pszText, item);
   }
   return added;
 }
@@ -164,11 +182,12 @@ int CHobForm::QueryMultipart(CHobBuffer& body) {
   if (delimiterLen > 0) {
     CHobBufAry pieces(0, 10);
     pieces.SetToken(body.data, body.length, body.data, delimiterLen);
+    NameSet names(*this);
     for (int i = 0; i < pieces.count; i++) {
       CHobString name;
       CHobFormItem item;
       if (DecodePart(pieces.items[i], name, item, m_nTotalSize)) {
-        added += AppendItem(*this, name.m_pszText, item);
+        added += AppendItem(*this, names, name.m_pszText, item);
       }
     }
   }

@@ -19,6 +19,15 @@ int CompareAscending(const void* a, const void* b) {
 
 int CompareDescending(const void* a, const void* b) { return CompareAscending(b, a); }
 
+// The n bytes at text as a string. Pieces are cut this way, not with Mid,
+// because Mid measures the whole text for every piece.
+CHobString Piece(const char* text, int n) {
+  CHobString piece;
+  piece.Alloc(static_cast<unsigned>(n));
+  memcpy(piece.m_pszText, text, static_cast<size_t>(n));
+  return piece;
+}
+
 // Empty ary and fill it with the token after each marker: the bytes up to the
 // first stop byte, a byte whose code lies inside lo..hi when stopInside is
 // true and outside it otherwise. The stop byte is consumed, so the next marker
@@ -34,15 +43,15 @@ int SetTokenUntil(CHobStrAry& ary, const char* text, const char* marker, unsigne
   const int length = source.GetLength();
   const int markerLength = static_cast<int>(strlen(marker));
   int p = 0;
-  for (int m; (m = source.Find(marker, p)) >= 0;) {
+  for (int m; (m = CHobString::FindIn(source.m_pszText, length, marker, p)) >= 0;) {
     const int start = m + markerLength;
     int stop = start;
     while (stop < length && !stops(static_cast<unsigned char>(source.m_pszText[stop]))) stop++;
     if (stop == length) {
-      if (stops(0)) HobSlotsAppend(ary) = source.Mid(start);
+      if (stops(0)) HobSlotsAppend(ary) = Piece(source.m_pszText + start, length - start);
       break;
     }
-    HobSlotsAppend(ary) = source.Mid(start, stop - start);
+    HobSlotsAppend(ary) = Piece(source.m_pszText + start, stop - start);
     p = stop + 1;
   }
   return ary.count;
@@ -106,12 +115,14 @@ int CHobStrAry::SetToken(const char* text, const char* separator) {
   CHobString source(text);  // text may point into an element released below
   RemoveAll();
   if (text == nullptr || IsMissing(separator)) return 0;
+  const char* all = source.m_pszText;
+  const int length = source.GetLength();
   const int separatorLength = static_cast<int>(strlen(separator));
   int p = 0;
-  for (int q; (q = source.Find(separator, p)) >= 0; p = q + separatorLength) {
-    HobSlotsAppend(*this) = source.Mid(p, q - p);
+  for (int q; (q = CHobString::FindIn(all, length, separator, p)) >= 0; p = q + separatorLength) {
+    HobSlotsAppend(*this) = Piece(all + p, q - p);
   }
-  HobSlotsAppend(*this) = source.Mid(p);
+  HobSlotsAppend(*this) = Piece(all + p, length - p);
   return count;
 }
 
@@ -119,14 +130,16 @@ int CHobStrAry::SetToken(const char* text, const char* begin, const char* end) {
   CHobString source(text);
   RemoveAll();
   if (text == nullptr || IsMissing(begin) || IsMissing(end)) return 0;
+  const char* all = source.m_pszText;
+  const int length = source.GetLength();
   const int beginLength = static_cast<int>(strlen(begin));
   const int endLength = static_cast<int>(strlen(end));
   int p = 0;
-  for (int a; (a = source.Find(begin, p)) >= 0;) {
+  for (int a; (a = CHobString::FindIn(all, length, begin, p)) >= 0;) {
     const int start = a + beginLength;
-    const int e = source.Find(end, start);
+    const int e = CHobString::FindIn(all, length, end, start);
     if (e < 0) break;
-    HobSlotsAppend(*this) = source.Mid(start, e - start);
+    HobSlotsAppend(*this) = Piece(all + start, e - start);
     p = e + endLength;
   }
   return count;
@@ -136,11 +149,13 @@ int CHobStrAry::SetTokenOneOf(const char* text, const char* chars) {
   CHobString source(text);
   RemoveAll();
   if (text == nullptr || IsMissing(chars)) return 0;
+  const char* all = source.m_pszText;
+  const int length = source.GetLength();
   int p = 0;
-  for (int q; (q = source.FindOneOf(chars, p)) >= 0; p = q + 1) {
-    HobSlotsAppend(*this) = source.Mid(p, q - p);
+  for (int q; (q = p + static_cast<int>(strcspn(all + p, chars))) < length; p = q + 1) {
+    HobSlotsAppend(*this) = Piece(all + p, q - p);
   }
-  HobSlotsAppend(*this) = source.Mid(p);
+  HobSlotsAppend(*this) = Piece(all + p, length - p);
   return count;
 }
 

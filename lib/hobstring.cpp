@@ -72,11 +72,11 @@ void AppendText(CHobBuffer& buffer, const char* text) {
   if (text != nullptr) AppendText(buffer, text, static_cast<int>(strlen(text)));
 }
 
-using FindMember = int (CHobString::*)(const char*, int) const;
+using FindFunction = int (*)(const char*, int, const char*, int);
 
 // What one replace call looks for and what it writes in place of a match.
 struct ReplaceRule {
-  FindMember find;
+  FindFunction find;
   const char* begin;     // the search text, or the opening marker
   const char* end;       // the closing marker; null for a plain search
   const char* newBegin;  // written in place of the match (or the opening marker)
@@ -97,13 +97,13 @@ int ReplaceWith(CHobString& s, const ReplaceRule& rule, bool bAll) {
   int p = 0;
   int count = 0;
   for (;;) {
-    const int a = (s.*rule.find)(rule.begin, p);
+    const int a = rule.find(text, length, rule.begin, p);
     if (a < 0) break;
     const int inner = a + beginLength;
     int next = inner;
     int e = inner;
     if (rule.end != nullptr) {
-      e = (s.*rule.find)(rule.end, inner);
+      e = rule.find(text, length, rule.end, inner);
       if (e < 0) break;
       next = e + endLength;
     }
@@ -394,19 +394,28 @@ void CHobString::Delete(int pos, int n) {
 }
 
 int CHobString::Find(const char* pattern, int start) const {
-  if (start < 0) start = 0;
-  if (m_pszText == nullptr || start >= GetLength()) return -1;
-  const char* found = strstr(m_pszText + start, pattern);
-  return found != nullptr ? static_cast<int>(found - m_pszText) : -1;
+  if (m_pszText == nullptr) return -1;
+  return FindIn(m_pszText, GetLength(), pattern, start);
 }
 
 int CHobString::FindNoCase(const char* pattern, int start) const {
+  if (m_pszText == nullptr) return -1;
+  return FindNoCaseIn(m_pszText, GetLength(), pattern, start);
+}
+
+int CHobString::FindIn(const char* text, int length, const char* pattern, int start) {
   if (start < 0) start = 0;
-  const int length = GetLength();
-  if (m_pszText == nullptr || start >= length) return -1;
+  if (start >= length) return -1;
+  const char* found = strstr(text + start, pattern);
+  return found != nullptr ? static_cast<int>(found - text) : -1;
+}
+
+int CHobString::FindNoCaseIn(const char* text, int length, const char* pattern, int start) {
+  if (start < 0) start = 0;
+  if (start >= length) return -1;
   const int patternLength = static_cast<int>(strlen(pattern));
   for (int p = start; p <= length - patternLength; ++p) {
-    if (strncasecmp(m_pszText + p, pattern, static_cast<size_t>(patternLength)) == 0) return p;
+    if (strncasecmp(text + p, pattern, static_cast<size_t>(patternLength)) == 0) return p;
   }
   return -1;
 }
@@ -450,33 +459,33 @@ CHobString& CHobString::Trim() {
 }
 
 int CHobString::Replace(const char* search, const char* replacement, bool bAll) {
-  return ReplaceWith(*this, {&CHobString::Find, search, nullptr, replacement, nullptr, false},
+  return ReplaceWith(*this, {&CHobString::FindIn, search, nullptr, replacement, nullptr, false},
                      bAll);
 }
 
 int CHobString::Replace(const char* begin, const char* end, const char* replacement, bool bAll) {
-  return ReplaceWith(*this, {&CHobString::Find, begin, end, replacement, nullptr, false}, bAll);
+  return ReplaceWith(*this, {&CHobString::FindIn, begin, end, replacement, nullptr, false}, bAll);
 }
 
 int CHobString::Replace(const char* begin, const char* end, const char* newBegin,
                         const char* newEnd, bool bAll) {
-  return ReplaceWith(*this, {&CHobString::Find, begin, end, newBegin, newEnd, true}, bAll);
+  return ReplaceWith(*this, {&CHobString::FindIn, begin, end, newBegin, newEnd, true}, bAll);
 }
 
 int CHobString::ReplaceNoCase(const char* search, const char* replacement, bool bAll) {
-  return ReplaceWith(*this, {&CHobString::FindNoCase, search, nullptr, replacement, nullptr, false},
+  return ReplaceWith(*this, {&CHobString::FindNoCaseIn, search, nullptr, replacement, nullptr, false},
                      bAll);
 }
 
 int CHobString::ReplaceNoCase(const char* begin, const char* end, const char* replacement,
                               bool bAll) {
-  return ReplaceWith(*this, {&CHobString::FindNoCase, begin, end, replacement, nullptr, false},
+  return ReplaceWith(*this, {&CHobString::FindNoCaseIn, begin, end, replacement, nullptr, false},
                      bAll);
 }
 
 int CHobString::ReplaceNoCase(const char* begin, const char* end, const char* newBegin,
                               const char* newEnd, bool bAll) {
-  return ReplaceWith(*this, {&CHobString::FindNoCase, begin, end, newBegin, newEnd, true}, bAll);
+  return ReplaceWith(*this, {&CHobString::FindNoCaseIn, begin, end, newBegin, newEnd, true}, bAll);
 }
 
 CHobString& CHobString::Format(const char* format, ...) {

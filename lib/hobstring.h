@@ -110,6 +110,11 @@ class CHobString {
   int Find(const char* pattern, int start = 0) const;
   // As Find, ASCII letters compared without case.
   int FindNoCase(const char* pattern, int start = 0) const;
+  // Find and FindNoCase in the first length bytes of text, for callers that
+  // scan a long text and know its length (Find itself measures the text on
+  // every call). REQUIRES: text holds length bytes and a NUL; pattern != nullptr.
+  static int FindIn(const char* text, int length, const char* pattern, int start);
+  static int FindNoCaseIn(const char* text, int length, const char* pattern, int start);
 
   // Remove leading / trailing / both runs of the six C white-space bytes.
   // TrimRight never examines the second byte of a Shift_JIS character.

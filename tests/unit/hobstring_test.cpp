@@ -105,6 +105,14 @@ TEST(StringFind, StartAtOrPastEndFindsNothing) {
   EXPECT_EQ(s.FindNoCase("CABCX", 0), -1);
 }
 
+TEST(StringFind, KnownLengthFormsStopAtTheGivenLength) {
+  EXPECT_EQ(CHobString::FindIn("abcabc", 6, "c", 3), 5);
+  EXPECT_EQ(CHobString::FindIn("abcabc", 6, "c", 6), -1);
+  EXPECT_EQ(CHobString::FindIn("abcabc", 3, "", 3), -1);
+  EXPECT_EQ(CHobString::FindNoCaseIn("abcabc", 6, "BC", 2), 4);
+  EXPECT_EQ(CHobString::FindNoCaseIn("abcabc", 4, "BC", 2), -1);
+}
+
 TEST(StringTrim, OnlySingleByteWhiteSpaceIsRemoved) {
   EXPECT_EQ(Text(CHobString(" \t a b \r\n").Trim()), "a b");
   EXPECT_EQ(Text(CHobString("\v\f   ").Trim()), "");
