@@ -815,7 +815,7 @@ void decode_sjis(int c) {
 // ---------------------------------------------------------------------------
 // MIME encoded words in the input.
 
-struct WordSpec {
+struct WordHead {
   Charset charset;
   char encoding;
 };
@@ -856,7 +856,7 @@ bool is_especial(int c) { return c > 0 && strchr("()<>@,;:\"/[]?.=", c) != nullp
 // left in buf. Strict mode knows the five heads of mime_heads; lenient mode
 // takes any charset name of up to 20 characters (without an RFC 2231
 // language suffix, "*lang", in its meaning).
-bool read_head(char* buf, int* n, WordSpec* spec) {
+bool read_head(char* buf, int* n, WordHead* head) {
   if (g.opt.mime_in == kMimeStrict) {
     for (;;) {
       int c = raw_char();
@@ -867,7 +867,7 @@ bool read_head(char* buf, int* n, WordSpec* spec) {
         int len = static_cast<int>(strlen(h.text));
         if (len >= *n && strncasecmp(h.text, buf, *n) == 0) {
           if (len == *n) {
-            *spec = WordSpec{h.charset, h.encoding};
+            *head = WordHead{h.charset, h.encoding};
             return true;
           }
           prefix = true;
@@ -901,7 +901,7 @@ bool read_head(char* buf, int* n, WordSpec* spec) {
   if (c < 0) return false;
   buf[(*n)++] = static_cast<char>(c);
   if (c != '?') return false;
-  *spec = WordSpec{charset_named(buf + 1, lang >= 0 ? lang : name_len), encoding};
+  *head = WordHead{charset_named(buf + 1, lang >= 0 ? lang : name_len), encoding};
   return true;
 }
 
@@ -911,25 +911,25 @@ void unread_all(const char* buf, int n) {
 
 // The bytes of a Japanese word are decoded in its own code; those of a
 // Latin-1 word pass as Latin-1 characters; others go through detection.
-void start_word(const WordSpec& spec) {
+void start_word(const WordHead& head) {
   Word& w = g.word;
   w = Word();
   w.active = true;
-  w.encoding = spec.encoding;
+  w.encoding = head.encoding;
   w.saved_code = g.in_code;
-  w.overrides_code = spec.charset == kCsSjis || spec.charset == kCsEuc || spec.charset == kCsLatin1;
-  if (spec.charset == kCsSjis) set_code(kInSjis);
-  if (spec.charset == kCsEuc) set_code(kInEuc);
-  if (spec.charset == kCsLatin1) g.in_code = kInLatin1;
+  w.overrides_code = head.charset == kCsSjis || head.charset == kCsEuc || head.charset == kCsLatin1;
+  if (head.charset == kCsSjis) set_code(kInSjis);
+  if (head.charset == kCsEuc) set_code(kInEuc);
+  if (head.charset == kCsLatin1) g.in_code = kInLatin1;
 }
 
 // At "=" in ASCII mode: starts an encoded word, or gives back what was read.
 bool try_mime_word() {
   char buf[kHeadSize];
   int n = 0;
-  WordSpec spec;
-  if (read_head(buf, &n, &spec)) {
-    start_word(spec);
+  WordHead head;
+  if (read_head(buf, &n, &head)) {
+    start_word(head);
     return true;
   }
   unread_all(buf, n);
@@ -973,8 +973,8 @@ void skip_space_between_words() {
   if (c == '=') {
     char buf[kHeadSize];
     int m = 0;
-    WordSpec spec;
-    bool word = read_head(buf, &m, &spec);
+    WordHead head;
+    bool word = read_head(buf, &m, &head);
     unread_all(buf, m);
     unread(c);
     if (word) return;
