@@ -1,12 +1,8 @@
-// CHobEnv: the CGI environment captured once, and the host name of the client.
+// CHobEnv: the CGI environment captured once. The host name of the client is
+// looked up in hobenvhost.cpp.
 #include "hobenv.h"
 
-#include <arpa/inet.h>
-#include <netdb.h>
-#include <netinet/in.h>
-
 #include <cstdlib>
-#include <cstring>
 
 #include "hobglobal.h"
 
@@ -64,16 +60,4 @@ void CHobEnv::GetEnv() {
   for (const auto& variable : kVariables) {
     go.log.Trace("%-20s = [%s]", variable.name, (this->*variable.member).m_pszText);
   }
-}
-
-CHobString CHobEnv::GetRemoteHost() const {
-  if (REMOTE_ADDR.IsEmpty()) return CHobString();
-  in_addr_t address = inet_addr(REMOTE_ADDR.m_pszText);
-  // inet_addr answers text that is no address with the broadcast address.
-  if (address == INADDR_NONE && strcmp(REMOTE_ADDR.m_pszText, "255.255.255.255") != 0) {
-    return CHobString();
-  }
-  const hostent* host = gethostbyaddr(&address, sizeof(address), AF_INET);
-  if (host == nullptr || host->h_name == nullptr) return CHobString();
-  return CHobString(host->h_name);
 }

@@ -117,17 +117,18 @@ int CHobFile::ReadString(char* buf, int size) {
 }
 
 int CHobFile::ReadString(CHobString& line) {
-  line.Alloc(kPieceSize + 1);
-  int result = ReadString(line.m_pszText, kPieceSize);
+  // Pieces are read into the stack, so a line costs one block of its own
+  // length rather than a cleared block of the piece size.
+  char piece[kPieceSize + 1];
+  int result = ReadString(piece, kPieceSize);
+  line = result > 0 ? piece : "";
   if (result <= 0) return result;
   if (line.IsEmpty() || EndsWithNewline(line)) return 1;
 
   // A long line arrives in pieces; a last line without newline ends at end
   // of file and still counts as a line.
-  CHobString piece;
   do {
-    piece.Alloc(kPieceSize + 1);
-    result = ReadString(piece.m_pszText, kPieceSize);
+    result = ReadString(piece, kPieceSize);
     if (result > 0) line += piece;
   } while (result > 0 && !EndsWithNewline(line));
   return result < 0 ? HOB_FAILED : 1;

@@ -1,13 +1,41 @@
 #!/usr/bin/env bash
-# make bench: builds the benchmarks in a Release tree (build-bench) and runs
-# every one of them; arguments are passed to each benchmark program.
+# make bench: builds the benchmarks in a Release tree (build-bench), runs them
+# and prints one table: the CGI request figures beside their floors
+# (bench/request_harness, scripts/bench-apache.sh) and the converter figures
+# beside iconv (bench/kanji_bench; the arguments are passed to it). What each
+# program printed is kept in build-bench/bench-out/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 BUILD=build-bench
-cmake -S . -B "$BUILD" -DCMAKE_BUILD_TYPE=Release -DHOB_BENCH=ON -DBUILD_TESTING=OFF
-cmake --build "$BUILD" -j"$(nproc)"
-for program in "$BUILD"/bench/*_bench; do
-  [ -x "$program" ] || continue
-  echo "== $(basename "$program")"
-  "$program" "$@"
-done
+cmake -S . -B "$BUILD" -DCMAKE_BUILD_TYPE=Release -DHOB_BENCH=ON -DBUILD_TESTING=OFF \
+  -DCMAKE_C_FLAGS_RELEASE="-O2 -DNDEBUG" -DCMAKE_CXX_FLAGS_RELEASE="-O2 -DNDEBUG" > /dev/null
+cmake --build "$BUILD" -j"$(nproc)" > /dev/null
+out="$BUILD/bench-out"
+rows="$out/rows.tsv"
+mkdir -p "$out"
+load_at_start=$(cut -d' ' -f1-3 /proc/loadavg)
+
+echo "== request_harness: first visit and submits, whole processes" >&2
+"$BUILD/bench/request_harness" --cgi "$BUILD/app/hob-htpasswd.cgi" \
+  --floor-page "$BUILD/bench/floor_page" --floor-submit "$BUILD/bench/floor_submit" \
+  --site site > "$rows"
+
+echo "== bench-apache: first visit through Apache" >&2
+scripts/bench-apache.sh "$BUILD" >> "$rows"
+
+echo "== kanji_bench: the converter beside iconv" >&2
+"$BUILD/bench/kanji_bench" "$@" > "$out/kanji_bench.txt"
+# Its summary table: conversion, converter MB/s, iconv MB/s, ratio, input MB,
+# output MB, peak added MB, peak ratio.
+awk -F'|' 'NF == 10 && $3 ~ /^ *[0-9.]+ *$/ {
+  for (i = 2; i <= 9; i++) gsub(/^ +| +$/, "", $i)
+  printf "converter\t%s\tMB/s\t%s\t-\t-\t%s\t-\t-\t-\n", $2, $3, $4
+  printf "converter\t%s\tpeak MB\t%.1f\t-\t-\t%.1f\t-\t-\t-\n", $2, $6 + $8, $6 + $7
+}' "$out/kanji_bench.txt" >> "$rows"
+
+echo
+echo "Machine: $(nproc) cores, $(sed -n 's/^model name[^:]*: *//p' /proc/cpuinfo | head -1)," \
+  "$(free -g | awk '/^Mem:/ {print $2}') GiB, $(uname -sr), glibc $(ldd --version | sed -n '1s/.* //p')," \
+  "$(/usr/sbin/apache2 -v 2>/dev/null | sed -n 's/^Server version: *//p'); load average at start $load_at_start"
+echo
+awk -f scripts/bench-table.awk "$rows"

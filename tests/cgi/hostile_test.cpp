@@ -108,9 +108,9 @@ TEST_F(Hostile, FloodOfSeparatorsInTheQueryString) {
 
 TEST_F(Hostile, HundredsOfThousandsOfDistinctFieldsAreDecodedInLinearTime) {
   std::string body;
-  for (int i = 0; i < 300000; i++) body += "f" + std::to_string(i) + "=&";
+  for (int i = 0; i < 100000; i++) body += "f" + std::to_string(i) + "=&";
   body += "submit=1";
-  ExpectClearPage(PostRaw(body, std::to_string(body.size())), "300,000 fields");
+  ExpectClearPage(PostRaw(body, std::to_string(body.size())), "100,000 fields");
 }
 
 TEST_F(Hostile, MarkupInEveryFieldNeverReachesThePage) {

@@ -174,6 +174,7 @@ TEST_F(FileTest, LongLinesAndLastLineWithoutNewlineReadWhole) {
     EXPECT_EQ(line.m_pszText, expected);
   }
   EXPECT_EQ(file.ReadString(line), 0);
+  EXPECT_STREQ(line.m_pszText, "") << "nothing of the last line is left at end of file";
 }
 
 TEST_F(FileTest, ReadsReportErrorOnWriteOnlyStream) {
