@@ -23,9 +23,17 @@ test: build
 	cmake -S . -B $(SAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DHOB_SANITIZE=ON
 	cmake --build $(SAN_BUILD) -j$(JOBS)
 	cd $(SAN_BUILD) && $(SAN_ENV) ctest --output-on-failure -j$(JOBS) -E e2e_browser
+	scripts/fuzz.sh 20
+
+FUZZ_SECONDS ?= 480
+fuzz: deps
+	scripts/fuzz.sh $(FUZZ_SECONDS)
 
 run: build
 	scripts/run-apache.sh $(BUILD)
+
+bench: deps
+	scripts/bench.sh
 
 clean:
 	rm -rf $(BUILD) $(SAN_BUILD)
