@@ -10,7 +10,9 @@ run="$build/run-e2e"
 out="$build/e2e-out"
 mkdir -p "$out"
 
-PORT="${PORT:-18080}" "$root/scripts/run-apache.sh" "$build" "$run" > "$out/apache.txt" 2>&1 &
+# Apache in the foreground signals its whole process group when it stops, so
+# it gets a session of its own, away from ctest and make.
+PORT="${PORT:-18080}" setsid "$root/scripts/run-apache.sh" "$build" "$run" > "$out/apache.txt" 2>&1 &
 apache=$!
 trap 'kill -TERM $apache 2>/dev/null; wait $apache 2>/dev/null || true' EXIT
 
