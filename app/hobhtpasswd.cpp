@@ -97,6 +97,21 @@ bool IsSafeUserName(const CHobString& user) {
   MessageForm(messages.Value(key).m_pszText);
 }
 
+// Ends the request with the message for a failed tool-driver result: the
+// key for a run that failed, for a missing directory or file, for a file
+// that cannot be written, and "msg90" for a password file in use. Returns on
+// success.
+void CheckDriverResult(const CHobConfig& messages, int result, const char* runFailed,
+                       const char* missing, const char* noAccess) {
+  switch (result) {
+    case HOB_HTP_RUN_FAILED: Fail(messages, runFailed);
+    case HOB_HTP_MISSING: Fail(messages, missing);
+    case HOB_HTP_NO_ACCESS: Fail(messages, noAccess);
+    case HOB_HTP_BUSY: Fail(messages, "msg90");
+    default: return;
+  }
+}
+
 // Reads the form template and fills what does not depend on the request.
 CHobString PrepareForm(const CHobConfig& settings) {
   CHobString page = ReadText(kFormTemplate);
@@ -152,13 +167,9 @@ CHobString DisplayEntry(const CHobConfig& messages, const CHobString& user,
 
   CHobFile lock;
   if (lock.Lock() != 0) Fail(messages, "msg90");
-  switch (CHobHtPasswd::WriteNew(kScratchFile, user.m_pszText, pass.m_pszText, type)) {
-    case HOB_HTP_RUN_FAILED: Fail(messages, "msg08");
-    case HOB_HTP_MISSING: Fail(messages, "msg03");
-    case HOB_HTP_NO_ACCESS: Fail(messages, "msg44");
-    case HOB_HTP_BUSY: Fail(messages, "msg90");
-    default: break;
-  }
+  CheckDriverResult(messages,
+                    CHobHtPasswd::WriteNew(kScratchFile, user.m_pszText, pass.m_pszText, type),
+                    "msg08", "msg03", "msg44");
   entry = ReadText(kScratchFile);
   CHobFile scratch;
   scratch.WriteFile(kScratchFile, "", 0);
@@ -202,22 +213,16 @@ void Submit(CHobForm& form, CHobHtml& html, CHobString& page, const CHobConfig& 
     result = HtmlEscape((messages.Value("msg10") + "\n\n" + entry + "\n\n").m_pszText, true);
   } else if (option == "c") {
     MarkChoice(page, kOptionPlaceholders, 1);
-    switch (CHobHtPasswd::WriteNew(passwordFile.m_pszText, user.m_pszText, pass.m_pszText, type)) {
-      case HOB_HTP_RUN_FAILED: Fail(messages, "msg08");
-      case HOB_HTP_MISSING: Fail(messages, "msg03");
-      case HOB_HTP_NO_ACCESS: Fail(messages, "msg04");
-      case HOB_HTP_BUSY: Fail(messages, "msg90");
-      default: break;
-    }
+    CheckDriverResult(
+        messages,
+        CHobHtPasswd::WriteNew(passwordFile.m_pszText, user.m_pszText, pass.m_pszText, type),
+        "msg08", "msg03", "msg04");
   } else if (option == "a") {
     MarkChoice(page, kOptionPlaceholders, 2);
-    switch (CHobHtPasswd::WriteAdd(passwordFile.m_pszText, user.m_pszText, pass.m_pszText, type)) {
-      case HOB_HTP_RUN_FAILED: Fail(messages, "msg08");
-      case HOB_HTP_MISSING: Fail(messages, "msg05");
-      case HOB_HTP_NO_ACCESS: Fail(messages, "msg06");
-      case HOB_HTP_BUSY: Fail(messages, "msg90");
-      default: break;
-    }
+    CheckDriverResult(
+        messages,
+        CHobHtPasswd::WriteAdd(passwordFile.m_pszText, user.m_pszText, pass.m_pszText, type),
+        "msg08", "msg05", "msg06");
   } else {
     return;
   }
