@@ -25,7 +25,7 @@ test: build
 	cd $(SAN_BUILD) && $(SAN_ENV) ctest --output-on-failure -j$(JOBS) -E e2e_browser
 	scripts/fuzz.sh 20
 
-FUZZ_SECONDS ?= 480
+FUZZ_SECONDS ?= 600
 fuzz: deps
 	scripts/fuzz.sh $(FUZZ_SECONDS)
 
