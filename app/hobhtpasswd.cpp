@@ -4,6 +4,8 @@
 // password file or add a user to one, and the form comes back filled, with the
 // text of the access-control file to put into the directory. Every rejected
 // input or failure is answered with a message page and exit status 1.
+#include "hobhtpasswd.h"
+
 #include <cstdio>
 #include <cstdlib>
 
@@ -13,7 +15,6 @@
 #include "hobform.h"
 #include "hobglobal.h"
 #include "hobhtml.h"
-#include "hobhtpasswd.h"
 #include "hobstring.h"
 #include "hobstrpath.h"
 
@@ -47,13 +48,26 @@ CHobString HtmlEscape(const char* text, bool bPercent) {
   for (const char* p = text; *p != '\0'; p++) {
     const char* ref = nullptr;
     switch (*p) {
-      case '&': ref = "&amp;"; break;
-      case '<': ref = "&lt;"; break;
-      case '>': ref = "&gt;"; break;
-      case '"': ref = "&quot;"; break;
-      case '\'': ref = "&#39;"; break;
-      case '%': ref = bPercent ? "&#37;" : nullptr; break;
-      default: break;
+      case '&':
+        ref = "&amp;";
+        break;
+      case '<':
+        ref = "&lt;";
+        break;
+      case '>':
+        ref = "&gt;";
+        break;
+      case '"':
+        ref = "&quot;";
+        break;
+      case '\'':
+        ref = "&#39;";
+        break;
+      case '%':
+        ref = bPercent ? "&#37;" : nullptr;
+        break;
+      default:
+        break;
     }
     if (ref != nullptr) {
       buf.Append(ref, static_cast<unsigned>(CHobString(ref).GetLength()));
@@ -104,11 +118,16 @@ bool IsSafeUserName(const CHobString& user) {
 void CheckDriverResult(const CHobConfig& messages, int result, const char* runFailed,
                        const char* missing, const char* noAccess) {
   switch (result) {
-    case HOB_HTP_RUN_FAILED: Fail(messages, runFailed);
-    case HOB_HTP_MISSING: Fail(messages, missing);
-    case HOB_HTP_NO_ACCESS: Fail(messages, noAccess);
-    case HOB_HTP_BUSY: Fail(messages, "msg90");
-    default: return;
+    case HOB_HTP_RUN_FAILED:
+      Fail(messages, runFailed);
+    case HOB_HTP_MISSING:
+      Fail(messages, missing);
+    case HOB_HTP_NO_ACCESS:
+      Fail(messages, noAccess);
+    case HOB_HTP_BUSY:
+      Fail(messages, "msg90");
+    default:
+      return;
   }
 }
 
@@ -158,8 +177,8 @@ CHobString AccessFileText(const CHobConfig& messages, const CHobString& password
 // The entry the tool prints for option "n". When the tool prints nothing, the
 // entry is taken from a scratch password file shared by all requests, under
 // the default lock.
-CHobString DisplayEntry(const CHobConfig& messages, const CHobString& user,
-                        const CHobString& pass, int type) {
+CHobString DisplayEntry(const CHobConfig& messages, const CHobString& user, const CHobString& pass,
+                        int type) {
   CHobString entry = CHobHtPasswd::Encrypt(user.m_pszText, pass.m_pszText, type);
   go.log.Trace("Encrypt=(%s)", entry.m_pszText);
   entry.Trim();

@@ -60,8 +60,8 @@ class CHobBuffer {
   int Replace(const char* search, int searchLen, const char* replacement, int replacementLen,
               bool bAll);
   // Replace each span from begin through the next end, markers included.
-  int Replace(const char* begin, int beginLen, const char* end, int endLen,
-              const char* replacement, int replacementLen, bool bAll);
+  int Replace(const char* begin, int beginLen, const char* end, int endLen, const char* replacement,
+              int replacementLen, bool bAll);
 
   // Encode in place; a line feed before a group once lineLen characters stand
   // on the line (lineLen <= 0: one line).

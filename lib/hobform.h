@@ -3,8 +3,8 @@
 #define HOB_HOBFORM_H_
 
 #include "hobbuffer.h"
-#include "hobstrmap.h"
 #include "hobstring.h"
+#include "hobstrmap.h"
 
 class CHobFormItem {
  public:

@@ -14,12 +14,12 @@ class CHobGlobal {
   CHobGlobal();
   virtual ~CHobGlobal();
 
-  CHobLog log;               // the trace log
-  CHobEnv env;               // the CGI environment at start
-  CHobString strSendmail;    // "sendmail"
-  CHobString strHtpasswd;    // name or path of the password tool
-  int nFileMode;             // 0666: mode of every file the program writes
-  int nDirMode;              // 0777
+  CHobLog log;             // the trace log
+  CHobEnv env;             // the CGI environment at start
+  CHobString strSendmail;  // "sendmail"
+  CHobString strHtpasswd;  // name or path of the password tool
+  int nFileMode;           // 0666: mode of every file the program writes
+  int nDirMode;            // 0777
 };
 
 extern CHobGlobal go;

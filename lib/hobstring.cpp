@@ -473,8 +473,8 @@ int CHobString::Replace(const char* begin, const char* end, const char* newBegin
 }
 
 int CHobString::ReplaceNoCase(const char* search, const char* replacement, bool bAll) {
-  return ReplaceWith(*this, {&CHobString::FindNoCaseIn, search, nullptr, replacement, nullptr, false},
-                     bAll);
+  return ReplaceWith(
+      *this, {&CHobString::FindNoCaseIn, search, nullptr, replacement, nullptr, false}, bAll);
 }
 
 int CHobString::ReplaceNoCase(const char* begin, const char* end, const char* replacement,

@@ -87,8 +87,9 @@ class Site {
     if (withSiteFiles) CopySiteFiles();
   }
   ~Site() {
-    nftw(dir_.c_str(), [](const char* p, const struct stat*, int, struct FTW*) { return remove(p); },
-         16, FTW_DEPTH | FTW_PHYS);
+    nftw(
+        dir_.c_str(), [](const char* p, const struct stat*, int, struct FTW*) { return remove(p); },
+        16, FTW_DEPTH | FTW_PHYS);
   }
   Site(const Site&) = delete;
   Site& operator=(const Site&) = delete;

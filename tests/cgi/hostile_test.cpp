@@ -74,11 +74,11 @@ TEST_F(Hostile, LyingOrMalformedContentLengthsAreSurvived) {
 
 TEST_F(Hostile, BrokenMultipartBodiesAddNothing) {
   const std::string type = "multipart/form-data; boundary=xyz";
-  for (const std::string& body : {std::string("--xyz no line end at all submit=1"),
-                                  std::string("\r\n--xyz\r\nContent-Disposition: form-data; "
-                                              "name=\"submit\"\r\n\r\n1\r\n--xyz--\r\n"),
-                                  std::string("--xyz\r\n"), std::string("\r\n"),
-                                  std::string("--xyz\r\n\"\r\n\r\n")}) {
+  for (const std::string& body :
+       {std::string("--xyz no line end at all submit=1"),
+        std::string("\r\n--xyz\r\nContent-Disposition: form-data; "
+                    "name=\"submit\"\r\n\r\n1\r\n--xyz--\r\n"),
+        std::string("--xyz\r\n"), std::string("\r\n"), std::string("--xyz\r\n\"\r\n\r\n")}) {
     cgi::Result r = PostRaw(body, std::to_string(body.size()), type);
     ExpectClearPage(r, "multipart: " + body);
     EXPECT_EQ(0, r.status);
@@ -89,14 +89,16 @@ TEST_F(Hostile, TenThousandPartsAndAMegabytePartAreHandled) {
   const std::string type = "multipart/form-data; boundary=b";
   std::string many;
   for (int i = 0; i < 10000; i++) {
-    many += "--b\r\nContent-Disposition: form-data; name=\"f" + std::to_string(i) + "\"\r\n\r\nv\r\n";
+    many +=
+        "--b\r\nContent-Disposition: form-data; name=\"f" + std::to_string(i) + "\"\r\n\r\nv\r\n";
   }
   many += "--b--\r\n";
   ExpectClearPage(PostRaw(many, std::to_string(many.size()), type), "10,000 parts");
 
-  std::string big = "--b\r\nContent-Disposition: form-data; name=\"up\"; filename=\"a.bin\"\r\n"
-                    "Content-Type: application/octet-stream\r\n\r\n" +
-                    std::string(1 << 20, '\0') + "\r\n--b--\r\n";
+  std::string big =
+      "--b\r\nContent-Disposition: form-data; name=\"up\"; filename=\"a.bin\"\r\n"
+      "Content-Type: application/octet-stream\r\n\r\n" +
+      std::string(1 << 20, '\0') + "\r\n--b--\r\n";
   ExpectClearPage(PostRaw(big, std::to_string(big.size()), type), "1 MB part");
 }
 
@@ -140,10 +142,11 @@ TEST_F(Hostile, MarkupInEveryFieldNeverReachesThePage) {
   for (const char* payload : payloads) {
     for (const char* field : fields) {
       std::vector<std::pair<std::string, std::string>> form = {
-          {"path", site.Path("d")}, {"user", "u"}, {"pass", "p"},
-          {"type", "1"},            {"option", "n"}, {"submit", "Run"}};
+          {"path", site.Path("d")}, {"user", "u"},    {"pass", "p"}, {"type", "1"},
+          {"option", "n"},          {"submit", "Run"}};
       for (auto& f : form) {
-        if (f.first == field) f.second = f.first == "path" ? "/tmp/" + std::string(payload) : payload;
+        if (f.first == field)
+          f.second = f.first == "path" ? "/tmp/" + std::string(payload) : payload;
       }
       cgi::Result r = site.Post(cgi::FormBody(form));
       std::string what = std::string(field) + " = " + payload;
@@ -154,17 +157,18 @@ TEST_F(Hostile, MarkupInEveryFieldNeverReachesThePage) {
 }
 
 TEST_F(Hostile, ShellSyntaxInEveryFieldRunsNothing) {
-  const char* payloads[] = {"; touch /tmp/x", "$(touch /tmp/x)", "`touch /tmp/x`",
+  const char* payloads[] = {"; touch /tmp/x", "$(touch /tmp/x)",   "`touch /tmp/x`",
                             "a' b\"c",        "| cat /etc/passwd", "&& id"};
   const char* fields[] = {"path", "user", "pass", "type", "option", "submit"};
   for (const char* payload : payloads) {
     for (const char* field : fields) {
       remove("/tmp/x");
       std::vector<std::pair<std::string, std::string>> form = {
-          {"path", site.Path("d")}, {"user", "u"}, {"pass", "p"},
-          {"type", "1"},            {"option", "c"}, {"submit", "Run"}};
+          {"path", site.Path("d")}, {"user", "u"},    {"pass", "p"}, {"type", "1"},
+          {"option", "c"},          {"submit", "Run"}};
       for (auto& f : form) {
-        if (f.first == field) f.second = f.first == "path" ? "/tmp/" + std::string(payload) : payload;
+        if (f.first == field)
+          f.second = f.first == "path" ? "/tmp/" + std::string(payload) : payload;
       }
       cgi::Result r = site.Post(cgi::FormBody(form));
       std::string what = std::string(field) + " = " + payload;
@@ -176,32 +180,42 @@ TEST_F(Hostile, ShellSyntaxInEveryFieldRunsNothing) {
 }
 
 TEST_F(Hostile, OddUserNamesAreRefusedOrStoredAsOneEntry) {
-  for (const std::string& user : {std::string("a\rb"), std::string("a\nb"), std::string("a\tb"),
-                                  std::string("a:b")}) {
-    cgi::Result r = site.Post(cgi::FormBody({{"path", site.Path("d")}, {"user", user},
-                                             {"pass", "p"}, {"type", "1"}, {"option", "c"},
+  for (const std::string& user :
+       {std::string("a\rb"), std::string("a\nb"), std::string("a\tb"), std::string("a:b")}) {
+    cgi::Result r = site.Post(cgi::FormBody({{"path", site.Path("d")},
+                                             {"user", user},
+                                             {"pass", "p"},
+                                             {"type", "1"},
+                                             {"option", "c"},
                                              {"submit", "1"}}));
     EXPECT_EQ(1, r.status);
     EXPECT_NE(std::string::npos, r.out.find("M11"));
     EXPECT_FALSE(site.Exists("d/.htpasswd"));
   }
   // %00 ends the decoded value: the name is "a" and one entry is written.
-  site.Post("path=" + cgi::UrlEncode(site.Path("d")) + "&user=a%00b&pass=p&type=1&option=c&submit=1");
+  site.Post("path=" + cgi::UrlEncode(site.Path("d")) +
+            "&user=a%00b&pass=p&type=1&option=c&submit=1");
   std::string file = site.Read("d/.htpasswd");
   EXPECT_EQ(0u, file.find("a:$apr1$")) << file;
   EXPECT_EQ(1u, cgi::CountOf(file, "\n"));
 
   std::string longName(300, 'n');
-  cgi::Result r = site.Post(cgi::FormBody({{"path", site.Path("d")}, {"user", longName},
-                                           {"pass", "p"}, {"type", "1"}, {"option", "c"},
+  cgi::Result r = site.Post(cgi::FormBody({{"path", site.Path("d")},
+                                           {"user", longName},
+                                           {"pass", "p"},
+                                           {"type", "1"},
+                                           {"option", "c"},
                                            {"submit", "1"}}));
   ExpectClearPage(r, "300-byte user name");
 }
 
 TEST_F(Hostile, DotDotAndShiftJisPathsStayWhereTyped) {
   mkdir(site.Path("d/sub").c_str(), 0755);
-  cgi::Result r = site.Post(cgi::FormBody({{"path", site.Path("d/sub/..")}, {"user", "u"},
-                                           {"pass", "p"}, {"type", "1"}, {"option", "c"},
+  cgi::Result r = site.Post(cgi::FormBody({{"path", site.Path("d/sub/..")},
+                                           {"user", "u"},
+                                           {"pass", "p"},
+                                           {"type", "1"},
+                                           {"option", "c"},
                                            {"submit", "1"}}));
   ExpectClearPage(r, "path with ..");
   EXPECT_TRUE(site.Exists("d/.htpasswd"));
@@ -209,8 +223,12 @@ TEST_F(Hostile, DotDotAndShiftJisPathsStayWhereTyped) {
   // "表" in Shift_JIS is 0x95 0x5C: its second byte is a backslash.
   std::string sjis = site.Path("d/\x95\x5C");
   mkdir(sjis.c_str(), 0755);
-  r = site.Post(cgi::FormBody({{"path", sjis}, {"user", "u"}, {"pass", "p"}, {"type", "1"},
-                               {"option", "c"}, {"submit", "1"}}));
+  r = site.Post(cgi::FormBody({{"path", sjis},
+                               {"user", "u"},
+                               {"pass", "p"},
+                               {"type", "1"},
+                               {"option", "c"},
+                               {"submit", "1"}}));
   ExpectClearPage(r, "Shift_JIS path");
   struct stat st;
   EXPECT_EQ(0, stat((sjis + "/.htpasswd").c_str(), &st)) << r.out;

@@ -13,8 +13,7 @@ namespace {
 const char* const kTemplate =
     "P=%PATH%|U=%USER%|S=%PASS%|T=%TYPE0%,%TYPE1%,%TYPE2%|O=%OPT0%,%OPT1%,%OPT2%"
     "|R=<!--RESULT-->|D=%DOMAIN%|G=%SIGNATURE%";
-const char* const kFirstVisit =
-    "P=|U=|S=|T=checked,,|O=checked,,|R=|D=www.example.test|G=sig";
+const char* const kFirstVisit = "P=|U=|S=|T=checked,,|O=checked,,|R=|D=www.example.test|G=sig";
 
 class Startup : public ::testing::Test {
  protected:
@@ -82,9 +81,9 @@ TEST_F(Startup, TraceOnWritesStartAndEndLines) {
   site.Write("dat-system.dat", "opt_trace=1\n");
   site.Get("");
   std::string log = site.Read("hob-htpasswd.cgi.log");
-  std::regex start(
-      R"(\d{4}/\d\d/\d\d \d\d:\d\d:\d\d\.\d{3}, \d+, hob-htpasswd\.cgi START =+\n)");
-  std::regex end(R"(\d{4}/\d\d/\d\d \d\d:\d\d:\d\d\.\d{3}, \d+, hob-htpasswd\.cgi  END  =+\n\n\n$)");
+  std::regex start(R"(\d{4}/\d\d/\d\d \d\d:\d\d:\d\d\.\d{3}, \d+, hob-htpasswd\.cgi START =+\n)");
+  std::regex end(
+      R"(\d{4}/\d\d/\d\d \d\d:\d\d:\d\d\.\d{3}, \d+, hob-htpasswd\.cgi  END  =+\n\n\n$)");
   EXPECT_TRUE(std::regex_search(log, start)) << log;
   EXPECT_TRUE(std::regex_search(log, end)) << log;
   struct stat st;
@@ -128,9 +127,10 @@ TEST(DefaultSiteFiles, FirstVisitIsACompleteFormWithNoPlaceholderLeft) {
   ASSERT_EQ(0, r.status);
   EXPECT_EQ(0u, r.out.find(cgi::kHeader));
   EXPECT_FALSE(std::regex_search(r.out, std::regex("%[A-Z0-9]+%"))) << "a placeholder was left";
-  for (const char* needle : {"name=\"path\"", "name=\"user\"", "name=\"pass\"", "name=\"submit\"",
-                             "name=\"type\" value=\"0\" checked", "name=\"option\" value=\"n\" checked",
-                             "<!--WRITE-->", "www.example.test", "</html>"}) {
+  for (const char* needle :
+       {"name=\"path\"", "name=\"user\"", "name=\"pass\"", "name=\"submit\"",
+        "name=\"type\" value=\"0\" checked", "name=\"option\" value=\"n\" checked", "<!--WRITE-->",
+        "www.example.test", "</html>"}) {
     EXPECT_NE(std::string::npos, r.out.find(needle)) << needle;
   }
 }

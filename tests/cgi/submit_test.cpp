@@ -68,7 +68,8 @@ TEST_F(Submit, EmptyOrRootPathIsRefusedFirst) {
 }
 
 TEST_F(Submit, RelativePathsAreRefused) {
-  for (const char* path : {".", "./a", "home/x", "a\\b"}) ExpectMessage(Send(path, "u", "p", "0", "n"), "M07");
+  for (const char* path : {".", "./a", "home/x", "a\\b"})
+    ExpectMessage(Send(path, "u", "p", "0", "n"), "M07");
 }
 
 TEST_F(Submit, ChecksStopAtTheFirstFailure) {
@@ -176,7 +177,7 @@ TEST_F(Submit, CreateAndAddShowTheAccessFileText) {
 }
 
 TEST_F(Submit, InjectionPayloadsReachTheToolVerbatimAndRunNothing) {
-  const char* payloads[] = {"; touch /tmp/x", "$(touch /tmp/x)", "`touch /tmp/x`",
+  const char* payloads[] = {"; touch /tmp/x", "$(touch /tmp/x)",   "`touch /tmp/x`",
                             "a' b\"c",        "| cat /etc/passwd", "&& id"};
   for (const char* payload : payloads) {
     remove("/tmp/x");
@@ -196,8 +197,8 @@ TEST_F(Submit, InjectionPayloadsReachTheToolVerbatimAndRunNothing) {
 }
 
 TEST_F(Submit, EnteredValuesNeverBecomeMarkup) {
-  cgi::Result r = Send("/tmp/<b>", "<script>alert(1)</script>", "\"><img src=x onerror=alert(1)>",
-                       "1", "n");
+  cgi::Result r =
+      Send("/tmp/<b>", "<script>alert(1)</script>", "\"><img src=x onerror=alert(1)>", "1", "n");
   ASSERT_EQ(0, r.status);
   EXPECT_EQ(std::string::npos, r.out.find("<script>"));
   EXPECT_EQ(std::string::npos, r.out.find("<img"));
