@@ -6,6 +6,8 @@
 // input or failure is answered with a message page and exit status 1.
 #include "hobhtpasswd.h"
 
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstdlib>
 
@@ -253,6 +255,15 @@ void Submit(CHobForm& form, CHobHtml& html, CHobString& page, const CHobConfig& 
 }  // namespace
 
 int main() {
+  // An installed program lives in a read-only directory; its site files,
+  // lock, scratch and log files are then found in HOB_HTPASSWD_HOME.
+  const char* home = getenv("HOB_HTPASSWD_HOME");
+  if (home != nullptr && *home != '\0' && chdir(home) != 0) {
+    std::printf(
+        "Content-type: text/plain\n\nhob-htpasswd: the directory in HOB_HTPASSWD_HOME cannot be "
+        "entered.\n");
+    return 1;
+  }
   CHobConfig messages(false);
   CHobConfig settings(true);
   messages.ReadFile(kMessageFile);

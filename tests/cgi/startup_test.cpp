@@ -121,6 +121,20 @@ TEST_F(Startup, MissingMessageTemplateGivesTheHeaderAlone) {
   EXPECT_EQ(1, r.status);
 }
 
+TEST_F(Startup, HomeVariableNamesTheDirectoryOfTheSiteFiles) {
+  cgi::Site elsewhere(false);
+  elsewhere.SetEnv("HOB_HTPASSWD_HOME", site.dir());
+  cgi::Result r = elsewhere.Get("");
+  EXPECT_EQ(cgi::kHeader + kFirstVisit, r.out);
+  EXPECT_EQ(0, r.status);
+
+  elsewhere.SetEnv("HOB_HTPASSWD_HOME", site.Path("missing"));
+  r = elsewhere.Get("");
+  EXPECT_EQ(0u, r.out.find("Content-type: text/plain\n\n")) << r.out;
+  EXPECT_NE(std::string::npos, r.out.find("HOB_HTPASSWD_HOME")) << r.out;
+  EXPECT_EQ(1, r.status);
+}
+
 TEST(DefaultSiteFiles, FirstVisitIsACompleteFormWithNoPlaceholderLeft) {
   cgi::Site site;
   cgi::Result r = site.Get("");
