@@ -108,9 +108,9 @@ TEST_F(Submit, UnknownTypeLeavesTheTypePlaceholdersAndDropsTheOptionWord) {
   EXPECT_EQ("[u]\n[p]\n--\n[./tmp.htpasswd]\n[u]\n[p]\n--\n", ToolArgs());
 }
 
-TEST_F(Submit, UnknownOptionAnswersWithTheHeaderAlone) {
+TEST_F(Submit, UnknownOptionAnswersTheFilledFormWithNoActionChosen) {
   cgi::Result r = Send("/tmp", "u", "p", "0", "x");
-  EXPECT_EQ(cgi::kHeader, r.out);
+  EXPECT_EQ(cgi::kHeader + "P=/tmp/|U=u|S=p|T=checked,,|O=,,|R=", r.out);
   EXPECT_EQ(0, r.status);
   EXPECT_FALSE(site.Exists("args.log"));
 }
