@@ -103,13 +103,6 @@ TEST_F(Hostile, FloodOfSeparatorsInTheQueryString) {
   ExpectClearPage(site.Get(std::string(30000, '%')), "30,000 %");
 }
 
-TEST_F(Hostile, HundredsOfThousandsOfDistinctFieldsAreDecodedInLinearTime) {
-  std::string body;
-  for (int i = 0; i < 100000; i++) body += "f" + std::to_string(i) + "=&";
-  body += "submit=1";
-  ExpectClearPage(PostRaw(body, std::to_string(body.size())), "100,000 fields");
-}
-
 TEST_F(Hostile, MarkupInEveryFieldNeverReachesThePage) {
   const char* payloads[] = {
       "<script>alert(1)</script>",
@@ -152,24 +145,25 @@ TEST_F(Hostile, MarkupInEveryFieldNeverReachesThePage) {
 }
 
 TEST_F(Hostile, ShellSyntaxInEveryFieldRunsNothing) {
-  const char* payloads[] = {"; touch /tmp/x", "$(touch /tmp/x)",   "`touch /tmp/x`",
-                            "a' b\"c",        "| cat /etc/passwd", "&& id"};
+  const std::string x = site.Path("x");
+  const std::string payloads[] = {"; touch " + x, "$(touch " + x + ")", "`touch " + x + "`",
+                                  "a' b\"c",      "| cat /etc/passwd",  "&& id"};
   const char* fields[] = {"path", "user", "pass", "type", "option", "submit"};
-  for (const char* payload : payloads) {
+  for (const std::string& payload : payloads) {
     for (const char* field : fields) {
-      remove("/tmp/x");
       std::vector<std::pair<std::string, std::string>> form = {
           {"path", site.Path("d")}, {"user", "u"},    {"pass", "p"}, {"type", "1"},
           {"option", "c"},          {"submit", "Run"}};
       for (auto& f : form) {
-        if (f.first == field)
-          f.second = f.first == "path" ? "/tmp/" + std::string(payload) : payload;
+        if (f.first == field) f.second = f.first == "path" ? site.Path("d/") + payload : payload;
       }
       cgi::Result r = site.Post(cgi::FormBody(form));
       std::string what = std::string(field) + " = " + payload;
-      EXPECT_TRUE(r.status == 0 || r.status == 1) << what;
-      struct stat st;
-      EXPECT_NE(0, stat("/tmp/x", &st)) << "a command ran for " << what;
+      ExpectClearPage(r, what);
+      EXPECT_FALSE(site.Exists("x")) << "a command ran for " << what;
+      if (std::string(field) == "user") {
+        EXPECT_EQ(0u, site.Read("d/.htpasswd").find(payload + ":")) << "stored as typed: " << what;
+      }
     }
   }
 }
