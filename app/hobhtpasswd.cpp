@@ -6,10 +6,12 @@
 // input or failure is answered with a message page and exit status 1.
 #include "hobhtpasswd.h"
 
+#include <limits.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "hobbuffer.h"
 #include "hobconfig.h"
@@ -31,6 +33,19 @@ const char* const kSignatureFile = "sys-signature";
 const char* const kAccessTemplate = "dat-htaccess.dat";
 const char* const kScratchFile = "./tmp.htpasswd";
 const char* const kPasswordFileName = "/.htpasswd";
+
+// Headers of every page: never cached (it may show a password), never shown
+// in a frame of another site, and its address not sent to other sites.
+const char* const kPageHeaders =
+    "Cache-Control: no-store\n"
+    "X-Frame-Options: DENY\n"
+    "Content-Security-Policy: frame-ancestors 'none'\n"
+    "Referrer-Policy: same-origin\n";
+
+// The largest request the form can need: a path of PATH_MAX bytes, a user
+// name and a password, all percent-encoded, with room to spare. A larger one
+// is refused before it is read or decoded.
+const long kMaxRequestSize = 64 * 1024;
 
 // The whole file as text; "" when it is missing or empty.
 CHobString ReadText(const char* path) {
@@ -176,6 +191,68 @@ const char* DisplayEntry(const CHobString& user, const CHobString& pass, int typ
   return key;
 }
 
+// "scheme://host[:port]" in lower case, without the scheme's default port:
+// the form of an origin that compares equal for equal origins.
+CHobString NormalOrigin(const CHobString& scheme, const CHobString& hostAndPort) {
+  CHobString host = hostAndPort.ToLower();
+  // The port follows the last ":" that comes after an IPv6 address's "]".
+  int bracket = host.Find("]");
+  int colon = -1;
+  for (int at = host.Find(":", bracket + 1); at >= 0; at = host.Find(":", at + 1)) colon = at;
+  CHobString defaultPort = scheme == "https" ? ":443" : ":80";
+  if (colon >= 0 && host.Mid(colon) == defaultPort) host = host.Left(colon);
+  return scheme.ToLower() + "://" + host;
+}
+
+// The origin of a URL ("https://example.test/x?y" gives "https://example.test"),
+// or "" when text is no absolute http or https URL.
+CHobString OriginOf(const CHobString& url) {
+  int separator = url.Find("://");
+  if (separator <= 0) return CHobString();
+  CHobString scheme = url.Left(separator).ToLower();
+  if (scheme != "http" && scheme != "https") return CHobString();
+  CHobString rest = url.Mid(separator + 3);
+  int end = rest.FindOneOf("/?#");
+  return NormalOrigin(scheme, end >= 0 ? rest.Left(end) : rest);
+}
+
+// The origin of this program's own pages, from the request's Host header or
+// else the server's name and port.
+CHobString OwnOrigin() {
+  const char* https = getenv("HTTPS");
+  CHobString scheme =
+      https != nullptr && CHobString(https).Compare("on", 1) == 0 ? "https" : "http";
+  CHobString host = go.env.HTTP_HOST;
+  if (host.IsEmpty()) {
+    host = go.env.SERVER_NAME;
+    if (!go.env.SERVER_PORT.IsEmpty()) host = host + ":" + go.env.SERVER_PORT;
+  }
+  return NormalOrigin(scheme, host);
+}
+
+// True when the request may be a submit: a POST that the owner's browser
+// sent from this program's own page. A page on another site can make the
+// browser post a form here with the owner's cached credentials; the browser
+// then says where the request comes from, and such a request is refused.
+// Clients that send none of these headers (command-line tools) are served.
+bool IsOwnFormPost() {
+  if (go.env.REQUEST_METHOD != "POST") return false;
+  CHobString site = getenv("HTTP_SEC_FETCH_SITE");
+  if (!site.IsEmpty() && site != "same-origin" && site != "none") return false;
+  CHobString own = OwnOrigin();
+  CHobString origin = getenv("HTTP_ORIGIN");
+  if (!origin.IsEmpty()) return OriginOf(origin) == own;
+  return go.env.HTTP_REFERER.IsEmpty() || OriginOf(go.env.HTTP_REFERER) == own;
+}
+
+// True when the request is larger than the form can need: its body or query
+// string is then neither read nor decoded.
+bool IsOversized() {
+  return (go.env.REQUEST_METHOD.Compare("POST", 1) == 0 &&
+          static_cast<long>(go.env.CONTENT_LENGTH) > kMaxRequestSize) ||
+         go.env.QUERY_STRING.GetLength() > kMaxRequestSize;
+}
+
 // The fields of a submitted form, path normalised.
 struct Submission {
   CHobString dir;  // the directory: separators normalised, no trailing "/"
@@ -198,57 +275,94 @@ Submission ReadSubmission(const CHobForm& form) {
   return in;
 }
 
+// The actions of the form, in the order of their placeholders %OPT0%...
+struct Action {
+  const char* option;  // the value of the item "option"
+  bool bWrites;        // changes a password file: refused while writemode is 0
+};
+const Action kActions[] = {{"n", false}, {"c", true}, {"a", true}};
+const int kActionCount = sizeof(kActions) / sizeof(kActions[0]);
+
+// The index of the action named option, or -1.
+int FindAction(const CHobString& option) {
+  for (int i = 0; i < kActionCount; i++) {
+    if (option == kActions[i].option) return i;
+  }
+  return -1;
+}
+
+// The index of the hash type named exactly by text ("0".."2"), or -1.
+int FindType(const CHobString& text) {
+  if (text.GetLength() != 1 || text.m_pszText[0] < '0' || text.m_pszText[0] > '2') return -1;
+  return text.m_pszText[0] - '0';
+}
+
 // The first check the submission fails, as a message key, or null.
-const char* CheckSubmission(const Submission& in) {
+const char* CheckSubmission(const CHobForm& form, const Submission& in, bool bWrite) {
+  int action = FindAction(in.option);
+  if (action >= 0 && kActions[action].bWrites && !bWrite) return "msg15";
+  if (form.Value("path").GetLength() >= PATH_MAX) return "msg14";
   if (in.dir.IsEmpty()) return "msg00";
   if (in.dir == "." || in.dir.m_pszText[0] != '/') return "msg07";
   if (in.user.IsEmpty()) return "msg01";
   if (!IsSafeUserName(in.user)) return "msg11";
   if (in.pass.IsEmpty()) return "msg02";
+  if (action >= 0 && FindType(in.type) < 0) return "msg13";
   return nullptr;
 }
 
-// Handles a submitted form: checks the input, runs the chosen action and fills
-// the form page with the entered values and the result. Returns the key of
-// the message to answer with instead, or null when the page is the answer.
-const char* Submit(const CHobForm& form, const CHobConfig& messages, CHobString& page) {
+// Runs the action of in on the password file of its directory. Returns the
+// key of the message to answer with, or null with the result text for the
+// page in result.
+const char* RunAction(int action, const Submission& in, const CHobConfig& messages,
+                      CHobString& result) {
+  CHobString passwordFile = in.dir + kPasswordFileName;
+  const char* file = passwordFile.m_pszText;
+  const char* user = in.user.m_pszText;
+  const char* pass = in.pass.m_pszText;
+  int type = FindType(in.type);
+  const char* key = nullptr;
+  switch (kActions[action].option[0]) {
+    case 'n': {
+      CHobString entry;
+      key = DisplayEntry(in.user, in.pass, type, entry);
+      result = HtmlEscape((messages.Value("msg10") + "\n\n" + entry + "\n\n").m_pszText, true);
+      break;
+    }
+    case 'c':
+      key =
+          DriverMessage(CHobHtPasswd::WriteNew(file, user, pass, type), "msg08", "msg03", "msg04");
+      break;
+    case 'a':
+      key =
+          DriverMessage(CHobHtPasswd::WriteAdd(file, user, pass, type), "msg08", "msg05", "msg06");
+      break;
+  }
+  if (key == nullptr) result += AccessFileText(messages, passwordFile, in.user);
+  return key;
+}
+
+// Handles a submitted form: checks the request and its input, runs the chosen
+// action and fills the form page with the entered values and the result.
+// Returns the key of the message to answer with instead, or null when the
+// page is the answer.
+const char* Submit(const CHobForm& form, const CHobConfig& messages, bool bWrite,
+                   CHobString& page) {
+  if (!IsOwnFormPost()) return "msg12";
   Submission in = ReadSubmission(form);
-  if (const char* key = CheckSubmission(in)) return key;
+  if (const char* key = CheckSubmission(form, in, bWrite)) return key;
 
   page.Replace("%PATH%", HtmlEscape((in.dir + "/").m_pszText, true).m_pszText, false);
   page.Replace("%USER%", HtmlEscape(in.user.m_pszText, true).m_pszText, false);
   page.Replace("%PASS%", HtmlEscape(in.pass.m_pszText, true).m_pszText, false);
-  if (in.type == "0" || in.type == "1" || in.type == "2") {
-    MarkChoice(page, kTypePlaceholders, in.type.m_pszText[0] - '0');
-  }
-  int type = static_cast<int>(in.type);
-
-  CHobString passwordFile = in.dir + kPasswordFileName;
-  const char* user = in.user.m_pszText;
-  const char* pass = in.pass.m_pszText;
-  const char* key = nullptr;
+  MarkChoice(page, kTypePlaceholders, FindType(in.type));
+  int action = FindAction(in.option);
+  MarkChoice(page, kOptionPlaceholders, action);
+  // An unknown action runs nothing: the form comes back to choose one.
   CHobString result;
-  if (in.option == "n") {
-    MarkChoice(page, kOptionPlaceholders, 0);
-    CHobString entry;
-    key = DisplayEntry(in.user, in.pass, type, entry);
-    result = HtmlEscape((messages.Value("msg10") + "\n\n" + entry + "\n\n").m_pszText, true);
-  } else if (in.option == "c") {
-    MarkChoice(page, kOptionPlaceholders, 1);
-    key = DriverMessage(CHobHtPasswd::WriteNew(passwordFile.m_pszText, user, pass, type), "msg08",
-                        "msg03", "msg04");
-  } else if (in.option == "a") {
-    MarkChoice(page, kOptionPlaceholders, 2);
-    key = DriverMessage(CHobHtPasswd::WriteAdd(passwordFile.m_pszText, user, pass, type), "msg08",
-                        "msg05", "msg06");
-  } else {
-    // An unknown action runs nothing: the form comes back to choose one.
-    MarkChoice(page, kOptionPlaceholders, -1);
-    page.Replace("<!--RESULT-->", "", false);
-    return nullptr;
+  if (action >= 0) {
+    if (const char* key = RunAction(action, in, messages, result)) return key;
   }
-  if (key != nullptr) return key;
-  result += AccessFileText(messages, passwordFile, in.user);
   page.Replace("<!--RESULT-->", result.m_pszText, false);
   return nullptr;
 }
@@ -261,7 +375,7 @@ void MessageForm(CHobHtml& html, const char* text) {
   CHobString page = ReadText(kInfoTemplate);
   page.Replace("%SIGNATURE%", ReadText(kSignatureFile).m_pszText, true);
   page.Replace("%MESSAGE%", message.m_pszText, true);
-  html.WriteHttpHeader("text/html", "");
+  html.WriteHttpHeader("text/html", kPageHeaders);
   html.WriteString(page.m_pszText);
   go.log.Trace("Program END  =====================================================\n\n");
 }
@@ -274,8 +388,9 @@ int main() {
   const char* home = getenv("HOB_HTPASSWD_HOME");
   if (home != nullptr && *home != '\0' && chdir(home) != 0) {
     std::printf(
-        "Content-type: text/plain\n\nhob-htpasswd: the directory in HOB_HTPASSWD_HOME cannot be "
-        "entered.\n");
+        "Content-type: text/plain\n%s\nhob-htpasswd: the directory in HOB_HTPASSWD_HOME cannot "
+        "be entered.\n",
+        kPageHeaders);
     return 1;
   }
 
@@ -295,18 +410,21 @@ int main() {
 
   CHobForm form;
   CHobString page = PrepareForm(settings);
+  const bool bWrite = static_cast<int>(settings.Value("writemode")) != 0;
   const char* key = nullptr;
-  // A request with items but no "submit" (a stale link, a probe) gets the form.
-  if (form.QueryString() == 0 || form.Data("submit") == nullptr) {
+  if (IsOversized()) {
+    key = "msg14";
+  } else if (form.QueryString() == 0 || form.Data("submit") == nullptr) {
+    // A request with items but no "submit" (a stale link, a probe) gets the form.
     FillFirstVisit(page);
   } else {
-    key = Submit(form, messages, page);
+    key = Submit(form, messages, bWrite, page);
   }
   if (key != nullptr) {
     MessageForm(html, messages.Value(key).m_pszText);
     return 1;
   }
-  html.WriteHttpHeader("text/html", "");
+  html.WriteHttpHeader("text/html", kPageHeaders);
   html.WriteString(page.m_pszText);
   go.log.Trace("%s  END  =====================================================\n\n", kProgramName);
   return 0;

@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdarg>
 #include <cstring>
 
@@ -44,17 +45,18 @@ int CHobFlock::Lock(const char* path, bool shared) {
   if (path == nullptr) path = kHobDefaultLockFile;
 
   // A missing lock file is created and then given the file mode explicitly,
-  // so its permission bits do not depend on the umask.
-  struct stat info;
-  if (stat(path, &info) != 0) {
-    int created = open(path, O_WRONLY | O_CREAT | O_CLOEXEC, go.nFileMode);
-    if (created >= 0) close(created);
-    chmod(path, go.nFileMode);
+  // so its permission bits do not depend on the umask. A link is never
+  // followed: a lock file planted as a link must not create or chmod the
+  // file it points to. Close-on-exec: a tool started while the lock is held
+  // must not keep it alive after this process has ended.
+  const int flags = O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
+  int fd = open(path, flags);
+  if (fd < 0 && errno == ENOENT) {
+    fd = open(path, flags | O_CREAT | O_EXCL, go.nFileMode);
+    if (fd >= 0) fchmod(fd, static_cast<mode_t>(go.nFileMode));
+    // Another process created it first.
+    if (fd < 0 && errno == EEXIST) fd = open(path, flags);
   }
-
-  // Close-on-exec: a tool started while the lock is held must not keep it
-  // alive after this process has released it.
-  int fd = open(path, O_WRONLY | O_CLOEXEC);
   if (fd < 0) return HOB_FAILED;
   m_nFd = fd;
   if (flock(m_nFd, (shared ? LOCK_SH : LOCK_EX) | LOCK_NB) != 0) return HOB_LOCKED;

@@ -1,11 +1,14 @@
 // CHobHtPasswd: starts the password tool with an argument vector, never
-// through a shell, so user names and passwords reach it as typed. Writes to a
-// password file are serialised by a lock on that file, because the tool
-// rewrites the whole file without one.
+// through a shell, so user names and passwords reach it as typed; "--" ends
+// the tool's options, so a name starting with "-" stays a name. A password
+// file is written only when it is a regular file reached without a link, and
+// writes to it are serialised by a lock on it, because the tool rewrites the
+// whole file without one.
 #include "hobhtpasswd.h"
 
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -21,24 +24,32 @@ extern char** environ;
 
 namespace {
 
-// The option word for the encryption type: 0 crypt, 1 MD5, 2 SHA-1; any
-// other type has none.
-const char* OptionWord(const char* const (&words)[3], int type) {
-  return type >= 0 && type <= 2 ? words[type] : "";
+// The last letter of the tool's option word for each encryption type: crypt,
+// MD5, SHA-1.
+const char kTypeLetters[] = "dms";
+const int kTypeCount = sizeof(kTypeLetters) - 1;
+
+// The option word prefix followed by the letter of type; "" for a type the
+// tool does not know, which must never run: without its option word the
+// tool would read the next argument as a password file.
+CHobString OptionWord(const char* prefix, int type) {
+  if (type < 0 || type >= kTypeCount) return CHobString();
+  char letter[2] = {kTypeLetters[type], '\0'};
+  return CHobString(prefix) + letter;
 }
 
-// Start the tool with tool, option (left out when empty) and the given
-// arguments; its standard input is /dev/null and its standard output goes to
-// outFd (-1: /dev/null). Returns the child's pid, or -1 when the tool cannot
-// be started.
+// Start the tool with option, "--" and the given arguments; its standard
+// input is /dev/null and its standard output goes to outFd (-1: /dev/null).
+// Returns the child's pid, or -1 when the tool cannot be started.
 pid_t StartTool(const char* option, const char* const* args, int nArgs, int outFd) {
   const char* tool = go.strHtpasswd.m_pszText;
   if (tool == nullptr || *tool == '\0') return -1;
 
-  const char* argv[6];
+  const char* argv[7];
   int argc = 0;
   argv[argc++] = tool;
-  if (*option != '\0') argv[argc++] = option;
+  argv[argc++] = option;
+  argv[argc++] = "--";
   for (int i = 0; i < nArgs; i++) argv[argc++] = args[i];
   argv[argc] = nullptr;
 
@@ -81,6 +92,19 @@ bool RunWrite(const char* option, const char* path, const char* user, const char
   return pid > 0 && WaitTool(pid);
 }
 
+// Open path with flags without following a link: a descriptor of a regular
+// file, or -1. A FIFO or device is refused without waiting for a peer.
+int OpenRegular(const char* path, int flags) {
+  int fd = open(path, flags | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, go.nFileMode);
+  if (fd < 0) return -1;
+  struct stat info;
+  if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
 // Append a newline to a file whose last byte is not one, so that the tool's
 // new entry starts a line of its own. False when the file cannot be updated.
 bool EndWithNewline(int fd) {
@@ -93,18 +117,30 @@ bool EndWithNewline(int fd) {
   return write(fd, "\n", 1) == 1;
 }
 
+// Run the tool with option on the password file open as fd at path, under
+// the file's lock; the file gets the program's mode. With repair, an
+// unterminated last line is ended first. A HOB_HTP_* code.
+int WriteLocked(int fd, const char* option, const char* path, const char* user,
+                const char* password, bool repair) {
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0) return HOB_HTP_BUSY;
+  if (repair && !EndWithNewline(fd)) return HOB_HTP_NO_ACCESS;
+  if (!RunWrite(option, path, user, password)) return HOB_HTP_RUN_FAILED;
+  fchmod(fd, static_cast<mode_t>(go.nFileMode));
+  return HOB_HTP_OK;
+}
+
 }  // namespace
 
 CHobString CHobHtPasswd::Encrypt(const char* user, const char* password, int type) {
-  static const char* const kWords[3] = {"-nbd", "-nbm", "-nbs"};
-  const char* option = OptionWord(kWords, type);
-  go.log.Trace("HtPasswd run [%s] [%s] [%s] (password not shown)", go.strHtpasswd.m_pszText, option,
-               user);
+  CHobString option = OptionWord("-nb", type);
+  if (option.IsEmpty()) return CHobString("-1");
+  go.log.Trace("HtPasswd run [%s] [%s] [%s] (password not shown)", go.strHtpasswd.m_pszText,
+               option.m_pszText, user);
 
   int fds[2];
   if (pipe2(fds, O_CLOEXEC) != 0) return CHobString("-1");
   const char* const args[] = {user, password};
-  pid_t pid = StartTool(option, args, 2, fds[1]);
+  pid_t pid = StartTool(option.m_pszText, args, 2, fds[1]);
   close(fds[1]);
   if (pid < 0) {
     close(fds[0]);
@@ -127,45 +163,30 @@ CHobString CHobHtPasswd::Encrypt(const char* user, const char* password, int typ
 }
 
 int CHobHtPasswd::WriteNew(const char* path, const char* user, const char* password, int type) {
+  CHobString option = OptionWord("-bc", type);
+  if (option.IsEmpty()) return HOB_HTP_RUN_FAILED;
   CHobStrPath file;
   file.Split(path);
   if (CHobFile::GetFileSize(file.Directory("/").m_pszText) < 0) return HOB_HTP_MISSING;
 
   // Appending proves the file writable (creating a missing one) without
   // emptying it, so a failed run leaves an existing file as it was.
-  int fd = open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+  int fd = OpenRegular(path, O_WRONLY | O_APPEND | O_CREAT);
   if (fd < 0) return HOB_HTP_NO_ACCESS;
+  int result = WriteLocked(fd, option.m_pszText, path, user, password, false);
   close(fd);
-
-  CHobFlock lock;
-  int locked = lock.Lock(path);
-  if (locked == HOB_LOCKED) return HOB_HTP_BUSY;
-  if (locked != HOB_OK) return HOB_HTP_NO_ACCESS;
-
-  static const char* const kWords[3] = {"-bcd", "-bcm", "-bcs"};
-  if (!RunWrite(OptionWord(kWords, type), path, user, password)) return HOB_HTP_RUN_FAILED;
-  chmod(path, go.nFileMode);
-  return HOB_HTP_OK;
+  return result;
 }
 
 int CHobHtPasswd::WriteAdd(const char* path, const char* user, const char* password, int type) {
-  if (CHobFile::GetFileSize(path) < 0) return HOB_HTP_MISSING;
+  CHobString option = OptionWord("-b", type);
+  if (option.IsEmpty()) return HOB_HTP_RUN_FAILED;
+  struct stat info;
+  if (lstat(path, &info) != 0) return HOB_HTP_MISSING;
 
-  int fd = open(path, O_RDWR | O_APPEND | O_CLOEXEC);
+  int fd = OpenRegular(path, O_RDWR | O_APPEND);
   if (fd < 0) return HOB_HTP_NO_ACCESS;
-
-  CHobFlock lock;
-  int locked = lock.Lock(path);
-  if (locked == HOB_LOCKED) {
-    close(fd);
-    return HOB_HTP_BUSY;
-  }
-  bool updatable = locked == HOB_OK && EndWithNewline(fd);
+  int result = WriteLocked(fd, option.m_pszText, path, user, password, true);
   close(fd);
-  if (!updatable) return HOB_HTP_NO_ACCESS;
-
-  static const char* const kWords[3] = {"-bd", "-bm", "-bs"};
-  if (!RunWrite(OptionWord(kWords, type), path, user, password)) return HOB_HTP_RUN_FAILED;
-  chmod(path, go.nFileMode);
-  return HOB_HTP_OK;
+  return result;
 }

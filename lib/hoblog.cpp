@@ -3,14 +3,15 @@
 // the process id in each line tells their lines apart.
 #include "hoblog.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/time.h>
 #include <unistd.h>
 
 #include <cstdarg>
+#include <cstdio>
 #include <ctime>
 
-#include "hobfile.h"
 #include "hobglobal.h"
 
 namespace {
@@ -34,11 +35,19 @@ void WriteLine(const CHobLog& log, int priority, const char* fmt, va_list args) 
   if (log.bTrace == 0 || priority > log.nTraceLimit || log.strFileName == "") return;
   CHobString line = LineFormat(fmt != nullptr ? fmt : "");
 
-  CHobFile file;
-  if (file.Open(log.strFileName.m_pszText, "a+") != HOB_OK) return;
-  vfprintf(file.m_pFile, line.m_pszText, args);
-  file.Close();
-  chmod(log.strFileName.m_pszText, static_cast<mode_t>(go.nFileMode));
+  // Appended only to a regular file reached without a link, so the log can
+  // never be turned into a write to some other file; its mode is set on the
+  // descriptor for the same reason.
+  int fd = open(log.strFileName.m_pszText,
+                O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC,
+                static_cast<mode_t>(go.nFileMode));
+  if (fd < 0) return;
+  struct stat info;
+  if (fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
+    vdprintf(fd, line.m_pszText, args);
+    fchmod(fd, static_cast<mode_t>(go.nFileMode));
+  }
+  close(fd);
 }
 
 }  // namespace

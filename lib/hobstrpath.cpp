@@ -8,6 +8,39 @@ namespace {
 
 bool IsSeparator(char byte) { return byte == '/' || byte == '\\'; }
 
+// True when text is well-formed UTF-8: no stray continuation byte, no
+// overlong form, no surrogate, nothing past U+10FFFF.
+bool IsUtf8(const unsigned char* text) {
+  const unsigned char* p = text;
+  while (*p != 0) {
+    if (*p < 0x80) {
+      p++;
+      continue;
+    }
+    int more;
+    unsigned char low = 0x80, high = 0xBF;  // the range of the byte after the lead
+    if (*p >= 0xC2 && *p <= 0xDF) {
+      more = 1;
+    } else if (*p >= 0xE0 && *p <= 0xEF) {
+      more = 2;
+      if (*p == 0xE0) low = 0xA0;
+      if (*p == 0xED) high = 0x9F;
+    } else if (*p >= 0xF0 && *p <= 0xF4) {
+      more = 3;
+      if (*p == 0xF0) low = 0x90;
+      if (*p == 0xF4) high = 0x8F;
+    } else {
+      return false;
+    }
+    if (p[1] < low || p[1] > high) return false;
+    for (int i = 2; i <= more; i++) {
+      if (p[i] < 0x80 || p[i] > 0xBF) return false;
+    }
+    p += more + 1;
+  }
+  return true;
+}
+
 }  // namespace
 
 CHobStrPath::CHobStrPath() {}
@@ -39,26 +72,31 @@ CHobStrPath& CHobStrPath::operator=(const CHobStrPath& other) {
 
 CHobStrPath::~CHobStrPath() {}
 
-// The text is walked with the two-byte stepping rule of its character code,
-// so the second byte of a two-byte character (a Shift_JIS "\" among them) is
-// never taken as a separator. Doubled separators add no component.
+// Text in UTF-8 (plain ASCII included) is split byte by byte. Other text is
+// walked with the two-byte stepping rule of its character code, so the second
+// byte of a two-byte character (a Shift_JIS "\\" among them) is never taken
+// as a separator. Doubled separators add no component. Each component is cut
+// from one copy of the text, so the work is linear in its length.
 CHobStrPath& CHobStrPath::Split(const char* text) {
   if (text != nullptr) *this = text;
   m_aryDir.RemoveAll();
-  const char* path = m_pszText ? m_pszText : "";
+  CHobString copy(m_pszText);
+  char* path = copy.m_pszText;
   if (IsSeparator(path[0])) m_aryDir.Add("");
-  const int code = IsCode(path);
+  const unsigned char* bytes = reinterpret_cast<const unsigned char*>(path);
+  const int code = IsUtf8(bytes) ? HOB_CODE_NONE : IsCode(path);
   int start = 0;
   for (int j = 0; path[j] != '\0'; j++) {
-    if (IsLeadByte(code, static_cast<unsigned char>(path[j]))) {
+    if (IsLeadByte(code, bytes[j])) {
       if (path[j + 1] != '\0') j++;
       continue;
     }
     if (!IsSeparator(path[j])) continue;
-    if (j > start) m_aryDir.Add(Mid(start, j - start).m_pszText);
+    path[j] = '\0';
+    if (j > start) m_aryDir.Add(path + start);
     start = j + 1;
   }
-  m_strFile = Mid(start);
+  m_strFile = path + start;
   const char* dot = strrchr(m_strFile.m_pszText, '.');
   m_strExt = dot ? dot : "";
   m_strBase = m_strFile.Left(m_strFile.GetLength() - m_strExt.GetLength());
@@ -66,10 +104,19 @@ CHobStrPath& CHobStrPath::Split(const char* text) {
 }
 
 CHobString CHobStrPath::Directory(const char* separator) const {
-  CHobString joined;
+  // Measured first and built in one block: a long path has many components.
+  const size_t separatorLength = separator != nullptr ? strlen(separator) : 0;
+  size_t total = 0;
   for (int i = 0; i < m_aryDir.count; i++) {
-    if (i > 0) joined += separator;
-    joined += m_aryDir.items[i];
+    total += m_aryDir.items[i].GetLength() + (i > 0 ? separatorLength : 0);
+  }
+  CHobString joined;
+  joined.Alloc(static_cast<unsigned int>(total));
+  char* out = joined.m_pszText;
+  for (int i = 0; i < m_aryDir.count; i++) {
+    if (i > 0) out = static_cast<char*>(mempcpy(out, separator, separatorLength));
+    const CHobString& component = m_aryDir.items[i];
+    out = static_cast<char*>(mempcpy(out, component.m_pszText, component.GetLength()));
   }
   return joined;
 }

@@ -3,9 +3,12 @@
 #ifndef HOB_TESTS_HOB_TEST_H_
 #define HOB_TESTS_HOB_TEST_H_
 
+#include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -66,11 +69,53 @@ inline int InChild(const std::function<int()>& body) {
   return WIFEXITED(status) ? static_cast<signed char>(WEXITSTATUS(status)) : 99;
 }
 
+// The UTF-8 form of the code point c.
+inline std::string Utf8(char32_t c) {
+  std::string out;
+  if (c < 0x80) {
+    out += static_cast<char>(c);
+  } else if (c < 0x800) {
+    out += static_cast<char>(0xC0 | (c >> 6));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else if (c < 0x10000) {
+    out += static_cast<char>(0xE0 | (c >> 12));
+    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (c >> 18));
+    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  }
+  return out;
+}
+
+// Seconds that run(size) takes.
+inline double SecondsFor(const std::function<void(int)>& run, int size) {
+  auto start = std::chrono::steady_clock::now();
+  run(size);
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+// Expects run(8 * size) to take at most 16 times as long as run(size): linear
+// work takes 8 times as long, quadratic work 64 times. A busy machine may slow
+// one run, so a run somewhat over the limit is tried again.
+inline void ExpectLinearGrowth(const std::function<void(int)>& run, int size) {
+  double small = 1e9;
+  for (int i = 0; i < 3; i++) small = std::min(small, SecondsFor(run, size));
+  double large = SecondsFor(run, 8 * size);
+  for (int retry = 0; retry < 2 && large >= 16 * small && large < 32 * small; retry++) {
+    large = std::min(large, SecondsFor(run, 8 * size));
+  }
+  EXPECT_LT(large, 16 * small) << small << " s for " << size << ", " << large << " s for "
+                               << 8 * size;
+}
+
 // The real password tool's verdict on user's password in file.
 inline bool Verifies(const std::string& file, const std::string& user,
                      const std::string& password) {
   std::string command =
-      "htpasswd -vb '" + file + "' '" + user + "' '" + password + "' >/dev/null 2>&1";
+      "htpasswd -vb -- '" + file + "' '" + user + "' '" + password + "' >/dev/null 2>&1";
   return std::system(command.c_str()) == 0;
 }
 

@@ -31,8 +31,13 @@ struct Result {
   int status;       // exit status; -1 when killed by a signal or the time limit
 };
 
-// "Content-type: text/html" and the empty line that ends the header.
-inline const std::string kHeader = "Content-type: text/html\n\n";
+// The header of every page, ended by an empty line.
+inline const std::string kHeader =
+    "Content-type: text/html\n"
+    "Cache-Control: no-store\n"
+    "X-Frame-Options: DENY\n"
+    "Content-Security-Policy: frame-ancestors 'none'\n"
+    "Referrer-Policy: same-origin\n\n";
 
 using hobtest::ReadWhole;
 using hobtest::WriteWhole;
@@ -99,6 +104,7 @@ class Site {
 
   // Sets the environment variable name for the next runs ("" still sets it).
   void SetEnv(const std::string& name, const std::string& value) { env_[name] = value; }
+  void UnsetEnv(const std::string& name) { env_.erase(name); }
 
   Result Get(const std::string& query) {
     SetEnv("REQUEST_METHOD", "GET");

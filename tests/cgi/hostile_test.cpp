@@ -198,29 +198,53 @@ TEST_F(Hostile, OddUserNamesAreRefusedOrStoredAsOneEntry) {
   ExpectClearPage(r, "300-byte user name");
 }
 
-TEST_F(Hostile, DotDotAndShiftJisPathsStayWhereTyped) {
-  mkdir(site.Path("d/sub").c_str(), 0755);
-  cgi::Result r = site.Post(cgi::FormBody({{"path", site.Path("d/sub/..")},
+// Creates a password file in the typed directory dir (made first); true when
+// it landed there and nowhere above it.
+bool LandsInTypedDirectory(cgi::Site& site, const std::string& dir, const std::string& typed) {
+  mkdir(dir.c_str(), 0755);
+  remove(site.Path("d/.htpasswd").c_str());
+  cgi::Result r = site.Post(cgi::FormBody({{"path", typed},
                                            {"user", "u"},
                                            {"pass", "p"},
                                            {"type", "1"},
                                            {"option", "c"},
                                            {"submit", "1"}}));
-  ExpectClearPage(r, "path with ..");
-  EXPECT_TRUE(site.Exists("d/.htpasswd"));
-
-  // "表" in Shift_JIS is 0x95 0x5C: its second byte is a backslash.
-  std::string sjis = site.Path("d/\x95\x5C");
-  mkdir(sjis.c_str(), 0755);
-  r = site.Post(cgi::FormBody({{"path", sjis},
-                               {"user", "u"},
-                               {"pass", "p"},
-                               {"type", "1"},
-                               {"option", "c"},
-                               {"submit", "1"}}));
-  ExpectClearPage(r, "Shift_JIS path");
   struct stat st;
-  EXPECT_EQ(0, stat((sjis + "/.htpasswd").c_str(), &st)) << r.out;
+  return r.status == 0 && stat((dir + "/.htpasswd").c_str(), &st) == 0 &&
+         !site.Exists("d/.htpasswd");
+}
+
+TEST_F(Hostile, Utf8DirectoryNamesGetTheirOwnPasswordFile) {
+  const std::pair<char32_t, char32_t> ranges[] = {
+      {0xC0, 0xFF}, {0x410, 0x44F}, {0x3041, 0x3096}, {0x4E00, 0x9FFF}, {0xAC00, 0xD7A3}};
+  for (const auto& [first, last] : ranges) {
+    // Twelve names a script, spread over its range; every other one with a final "/".
+    for (int i = 0; i < 12; i++) {
+      char32_t c = first + (last - first) * i / 11;
+      std::string dir = site.Path("d/" + hobtest::Utf8(c) + hobtest::Utf8(c + 1));
+      std::string typed = dir + (i % 2 ? "/" : "");
+      EXPECT_TRUE(LandsInTypedDirectory(site, dir, typed)) << std::hex << c;
+    }
+  }
+}
+
+TEST_F(Hostile, DotDotShiftJisAndEucJpPathsStayWhereTyped) {
+  mkdir(site.Path("d/sub").c_str(), 0755);
+  ExpectClearPage(site.Post(cgi::FormBody({{"path", site.Path("d/sub/..")},
+                                           {"user", "u"},
+                                           {"pass", "p"},
+                                           {"type", "1"},
+                                           {"option", "c"},
+                                           {"submit", "1"}})),
+                  "path with ..");
+  EXPECT_TRUE(site.Exists("d/.htpasswd"));
+  // "表" in Shift_JIS is 0x95 0x5C: its second byte is a backslash.
+  EXPECT_TRUE(LandsInTypedDirectory(site, site.Path("d/\x95\x5C"), site.Path("d/\x95\x5C")));
+  EXPECT_TRUE(LandsInTypedDirectory(site, site.Path("d/\x95\x5C\x95\x5C"),
+                                    site.Path("d/\x95\x5C\x95\x5C/")));
+  // "表示" in EUC-JP.
+  EXPECT_TRUE(LandsInTypedDirectory(site, site.Path("d/\xC9\xBD\xBC\xA8"),
+                                    site.Path("d/\xC9\xBD\xBC\xA8/")));
 }
 
 }  // namespace

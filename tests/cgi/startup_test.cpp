@@ -130,7 +130,7 @@ TEST_F(Startup, HomeVariableNamesTheDirectoryOfTheSiteFiles) {
 
   elsewhere.SetEnv("HOB_HTPASSWD_HOME", site.Path("missing"));
   r = elsewhere.Get("");
-  EXPECT_EQ(0u, r.out.find("Content-type: text/plain\n\n")) << r.out;
+  EXPECT_EQ(0u, r.out.find("Content-type: text/plain\n")) << r.out;
   EXPECT_NE(std::string::npos, r.out.find("HOB_HTPASSWD_HOME")) << r.out;
   EXPECT_EQ(1, r.status);
 }
@@ -161,6 +161,20 @@ TEST(DefaultSiteFiles, JapaneseSetHasTheSamePlaceholdersAndKeys) {
     EXPECT_FALSE(a.empty()) << name;
     EXPECT_EQ(a, b) << name;
   }
+}
+
+TEST(DefaultSiteFiles, EveryMessageKeyTheProgramNamesIsInBothCatalogues) {
+  std::string source = cgi::ReadWhole(HOB_APP_SOURCE);
+  std::regex key("\"(msg\\d\\d)\"");
+      int keys = 0;
+  for (std::sregex_iterator i(source.begin(), source.end(), key), e; i != e; ++i, ++keys) {
+    for (const char* set : {"/", "/ja/"}) {
+      std::string catalogue = cgi::ReadWhole(std::string(HOB_SITE_DIR) + set + "dat-message.dat");
+      EXPECT_NE(std::string::npos, catalogue.find("\n" + (*i)[1].str() + "="))
+          << (*i)[1] << " in " << set;
+    }
+  }
+  EXPECT_GT(keys, 10);
 }
 
 }  // namespace

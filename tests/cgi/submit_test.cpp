@@ -2,6 +2,7 @@
 // three actions with a stand-in tool and with the real password tool, and
 // hostile values that must neither run anything nor become markup.
 #include <gtest/gtest.h>
+#include <limits.h>
 
 #include "cgi_harness.h"
 
@@ -12,7 +13,8 @@ const char* const kTemplate =
 
 const char* const kMessages =
     "msg00=M00\nmsg01=M01\nmsg02=M02\nmsg03=M03\nmsg04=M04\nmsg05=M05\nmsg06=M06\nmsg07=M07\n"
-    "msg08=M08\nmsg09=H9\nmsg10=H10\nmsg11=M11\nmsg44=M44\nmsg90=M90\n";
+    "msg08=M08\nmsg09=H9\nmsg10=H10\nmsg11=M11\nmsg12=M12\nmsg13=M13\nmsg14=M14\nmsg15=M15\n"
+    "msg44=M44\nmsg90=M90\n";
 
 // A stand-in password tool: records each argument as "[arg]" and a "--" line
 // per run in args.log, prints an entry for -nb*, writes one for -bc*, appends
@@ -20,10 +22,11 @@ const char* const kMessages =
 const char* const kStandIn =
     "for a in \"$@\"; do printf '[%s]\\n' \"$a\" >> \"$(dirname \"$0\")/args.log\"; done\n"
     "echo -- >> \"$(dirname \"$0\")/args.log\"\n"
-    "case \"$1\" in\n"
-    "  -nb*) printf '%s:STANDIN\\n' \"$2\" ;;\n"
-    "  -bc*) printf '%s:STANDIN\\n' \"$3\" > \"$2\" ;;\n"
-    "  -b*) printf '%s:STANDIN\\n' \"$3\" >> \"$2\" ;;\n"
+    "option=$1; shift 2\n"
+    "case \"$option\" in\n"
+    "  -nb*) printf '%s:STANDIN\\n' \"$1\" ;;\n"
+    "  -bc*) printf '%s:STANDIN\\n' \"$2\" > \"$1\" ;;\n"
+    "  -b*) printf '%s:STANDIN\\n' \"$2\" >> \"$1\" ;;\n"
     "esac\n";
 
 class Submit : public ::testing::Test {
@@ -92,7 +95,7 @@ TEST_F(Submit, PathIsNormalisedAndTheFormIsFilled) {
                 "H9\n\nF=/home/www/.htpasswd U=bob",
             r.out);
   EXPECT_EQ(0, r.status);
-  EXPECT_EQ("[-nbm]\n[bob]\n[secret]\n--\n", ToolArgs());
+  EXPECT_EQ("[-nbm]\n[--]\n[bob]\n[secret]\n--\n", ToolArgs());
 }
 
 TEST_F(Submit, DotDotComponentsStayAsTyped) {
@@ -101,11 +104,18 @@ TEST_F(Submit, DotDotComponentsStayAsTyped) {
   EXPECT_NE(std::string::npos, r.out.find("T=,,checked|")) << r.out;
 }
 
-TEST_F(Submit, UnknownTypeLeavesTheTypePlaceholdersAndDropsTheOptionWord) {
-  cgi::Result r = Send("/tmp", "u", "p", "7", "n");
-  EXPECT_NE(std::string::npos, r.out.find("|T=%TYPE0%,%TYPE1%,%TYPE2%|")) << r.out;
-  // The stand-in prints nothing without an option word, so the fallback runs too.
-  EXPECT_EQ("[u]\n[p]\n--\n[./tmp.htpasswd]\n[u]\n[p]\n--\n", ToolArgs());
+// Without its option word the tool would take the user name for a password
+// file: "user=/some/dir/.htpasswd" with type 7 once added a user there.
+TEST_F(Submit, TypeThatIsNotExactlyAKnownOneIsRefusedBeforeAnythingRuns) {
+  mkdir(site.Path("d").c_str(), 0755);
+  site.Write("d/.htpasswd", "old:hash\n");
+  for (const char* type : {"", "x", "-1", "7", "01", " 1", "1 "}) {
+    for (const char* option : {"n", "c", "a"}) {
+      ExpectMessage(Send(site.Path("d"), site.Path("d/.htpasswd"), "eve", type, option), "M13");
+    }
+  }
+  EXPECT_FALSE(site.Exists("args.log"));
+  EXPECT_EQ("old:hash\n", site.Read("d/.htpasswd"));
 }
 
 TEST_F(Submit, UnknownOptionAnswersTheFilledFormWithNoActionChosen) {
@@ -119,10 +129,10 @@ TEST_F(Submit, DisplayFallsBackToAScratchFileWhenTheToolPrintsNothing) {
   UseTool(site.WriteScript(
       "quiet",
       "for a in \"$@\"; do printf '[%s]\\n' \"$a\" >> \"$(dirname \"$0\")/args.log\"; done\n"
-      "case \"$1\" in -bc*) printf '%s:FROMFILE\\n' \"$3\" > \"$2\" ;; esac\n"));
+      "case \"$1\" in -bc*) printf '%s:FROMFILE\\n' \"$4\" > \"$3\" ;; esac\n"));
   cgi::Result r = Send("/tmp", "u", "p", "0", "n");
   EXPECT_NE(std::string::npos, r.out.find("R=H10\n\nu:FROMFILE\n\n\nH9")) << r.out;
-  EXPECT_EQ("[-nbd]\n[u]\n[p]\n[-bcd]\n[./tmp.htpasswd]\n[u]\n[p]\n", ToolArgs());
+  EXPECT_EQ("[-nbd]\n[--]\n[u]\n[p]\n[-bcd]\n[--]\n[./tmp.htpasswd]\n[u]\n[p]\n", ToolArgs());
   EXPECT_TRUE(site.Exists("tmp.htpasswd"));
   EXPECT_EQ("", site.Read("tmp.htpasswd"));
 }
@@ -172,8 +182,95 @@ TEST_F(Submit, CreateAndAddShowTheAccessFileText) {
   r = Send(site.Path("d"), "u2", "p", "2", "a");
   EXPECT_NE(std::string::npos, r.out.find("|O=,,checked|R=H9\n\nF=" + file + " U=u2")) << r.out;
   EXPECT_EQ("u1:STANDIN\nu2:STANDIN\n", site.Read("d/.htpasswd"));
-  EXPECT_EQ("[-bcd]\n[" + file + "]\n[u1]\n[p]\n--\n[-bs]\n[" + file + "]\n[u2]\n[p]\n--\n",
-            ToolArgs());
+  EXPECT_EQ(
+      "[-bcd]\n[--]\n[" + file + "]\n[u1]\n[p]\n--\n[-bs]\n[--]\n[" + file + "]\n[u2]\n[p]\n--\n",
+      ToolArgs());
+}
+
+// A page on another site can make the owner's browser post here with the
+// owner's cached credentials; the browser says where such a post comes from.
+TEST_F(Submit, PostsFromOtherSitesAndSubmitsByGetRunNothing) {
+  mkdir(site.Path("d").c_str(), 0755);
+  site.Write("d/.htpasswd", "alice:x\nbob:y\n");
+  const std::pair<const char*, const char*> foreign[] = {
+      {"HTTP_ORIGIN", "http://evil.test"},
+      {"HTTP_ORIGIN", "null"},
+      {"HTTP_ORIGIN", "https://www.example.test"},
+      {"HTTP_ORIGIN", "http://www.example.test:8080"},
+      {"HTTP_SEC_FETCH_SITE", "cross-site"},
+      {"HTTP_SEC_FETCH_SITE", "same-site"},
+      {"HTTP_REFERER", "http://evil.test/www.example.test/"}};
+  for (const auto& [header, value] : foreign) {
+    site.SetEnv(header, value);
+    ExpectMessage(Send(site.Path("d"), "mallory", "p", "1", "c"), "M12");
+    site.UnsetEnv(header);
+  }
+  cgi::Result r = site.Get(cgi::FormBody({{"path", site.Path("d")},
+                                          {"user", "mallory"},
+                                          {"pass", "p"},
+                                          {"type", "1"},
+                                          {"option", "a"},
+                                          {"submit", "1"}}));
+  ExpectMessage(r, "M12");
+  EXPECT_FALSE(site.Exists("args.log"));
+  EXPECT_EQ("alice:x\nbob:y\n", site.Read("d/.htpasswd"));
+}
+
+TEST_F(Submit, OwnPageIsRecognisedWhateverFormItsOriginTakes) {
+  const std::vector<std::vector<std::pair<std::string, std::string>>> own = {
+      {{"HTTP_HOST", "www.example.test:80"}, {"HTTP_ORIGIN", "http://WWW.example.test"}},
+      {{"HTTPS", "on"},
+       {"HTTP_HOST", "www.example.test"},
+       {"HTTP_ORIGIN", "https://www.example.test:443"}},
+      {{"SERVER_PORT", "8080"}, {"HTTP_ORIGIN", "http://www.example.test:8080"}},
+      {{"HTTP_HOST", "[::1]:8080"}, {"HTTP_ORIGIN", "http://[::1]:8080"}},
+      {{"HTTP_SEC_FETCH_SITE", "same-origin"},
+       {"HTTP_HOST", "www.example.test"},
+       {"HTTP_REFERER", "http://www.example.test/cgi-bin/hob-htpasswd.cgi"}},
+      {{"HTTP_SEC_FETCH_SITE", "none"}}};
+  for (const auto& headers : own) {
+    for (const auto& [name, value] : headers) site.SetEnv(name, value);
+    cgi::Result r = Send("/tmp", "u", "p", "1", "n");
+    EXPECT_EQ(0, r.status) << headers[0].first << "=" << headers[0].second << "\n" << r.out;
+    for (const auto& header : headers) site.UnsetEnv(header.first);
+  }
+}
+
+TEST_F(Submit, WritemodeZeroRefusesEveryActionThatWrites) {
+  site.Write("dat-system.dat", "writemode=0\nhtpasswd=" + site.Path("tool") + "\n");
+  mkdir(site.Path("d").c_str(), 0755);
+  site.Write("d/.htpasswd", "alice:x\n");
+  ExpectMessage(Send(site.Path("d"), "eve", "p", "1", "c"), "M15");
+  ExpectMessage(Send(site.Path("d"), "eve", "p", "1", "a"), "M15");
+  EXPECT_FALSE(site.Exists("args.log"));
+  EXPECT_EQ("alice:x\n", site.Read("d/.htpasswd"));
+  EXPECT_EQ(0, Send(site.Path("d"), "eve", "p", "1", "n").status);
+}
+
+TEST_F(Submit, PasswordFileThatIsALinkIsRefusedAndItsTargetKept) {
+  mkdir(site.Path("d").c_str(), 0755);
+  site.Write("other", "alice:x\n");
+  chmod(site.Path("other").c_str(), 0600);
+  ASSERT_EQ(0, symlink(site.Path("other").c_str(), site.Path("d/.htpasswd").c_str()));
+  ExpectMessage(Send(site.Path("d"), "eve", "p", "1", "c"), "M04");
+  ExpectMessage(Send(site.Path("d"), "eve", "p", "1", "a"), "M06");
+  EXPECT_EQ("alice:x\n", site.Read("other"));
+  struct stat st;
+  ASSERT_EQ(0, stat(site.Path("other").c_str(), &st));
+  EXPECT_EQ(0600u, st.st_mode & 0777);
+}
+
+TEST_F(Submit, OverlongPathOrRequestIsRefusedUnread) {
+  ExpectMessage(Send("/" + std::string(PATH_MAX, 'a'), "u", "p", "1", "c"), "M14");
+  std::string body = cgi::FormBody({{"path", "/tmp"},
+                                    {"user", "u"},
+                                    {"pass", "p"},
+                                    {"type", "1"},
+                                    {"option", "n"},
+                                    {"submit", "1"}});
+  ExpectMessage(site.Post(body + "&pad=" + std::string(64 * 1024, 'x')), "M14");
+  ExpectMessage(site.Get(body + "&pad=" + std::string(64 * 1024, 'x')), "M14");
+  EXPECT_FALSE(site.Exists("args.log"));
 }
 
 TEST_F(Submit, EnteredValuesNeverBecomeMarkup) {
@@ -211,10 +308,6 @@ class RealTool : public Submit {
     UseTool("htpasswd");
     mkdir(site.Path("d").c_str(), 0755);
   }
-  bool Verifies(const std::string& file, const std::string& user, const std::string& pass) {
-    std::string cmd = "htpasswd -vb '" + file + "' '" + user + "' '" + pass + "' >/dev/null 2>&1";
-    return system(cmd.c_str()) == 0;
-  }
 };
 
 TEST_F(RealTool, DisplayShowsAnEntryThatVerifies) {
@@ -224,7 +317,7 @@ TEST_F(RealTool, DisplayShowsAnEntryThatVerifies) {
     ASSERT_NE(std::string::npos, at) << r.out;
     std::string entry = r.out.substr(at + 7, r.out.find("\n\nH9") - at - 7);
     site.Write("entry", entry + "\n");
-    EXPECT_TRUE(Verifies(site.Path("entry"), "alice", "s3cret")) << type << ": " << entry;
+    EXPECT_TRUE(hobtest::Verifies(site.Path("entry"), "alice", "s3cret")) << type << ": " << entry;
   }
 }
 
@@ -235,11 +328,18 @@ TEST_F(RealTool, CreateReplacesAnExistingFileAndAddKeepsBothUsers) {
   EXPECT_EQ(0u, file.find("alice:$apr1$")) << file;
   EXPECT_EQ(1u, cgi::CountOf(file, "\n"));
   ASSERT_EQ(0, Send(site.Path("d"), "bob", "pw-b", "2", "a").status);
-  EXPECT_TRUE(Verifies(site.Path("d/.htpasswd"), "alice", "pw-a"));
-  EXPECT_TRUE(Verifies(site.Path("d/.htpasswd"), "bob", "pw-b"));
+  EXPECT_TRUE(hobtest::Verifies(site.Path("d/.htpasswd"), "alice", "pw-a"));
+  EXPECT_TRUE(hobtest::Verifies(site.Path("d/.htpasswd"), "bob", "pw-b"));
   struct stat st;
   ASSERT_EQ(0, stat(site.Path("d/.htpasswd").c_str(), &st));
   EXPECT_EQ(0666u, st.st_mode & 0777);
+}
+
+// "-pi" once made the tool print a plaintext entry for another user.
+TEST_F(RealTool, UserNameStartingWithADashIsAName) {
+  ASSERT_EQ(0, Send(site.Path("d"), "-pi", "pw", "1", "c").status);
+  EXPECT_EQ(0u, site.Read("d/.htpasswd").find("-pi:$apr1$"));
+  EXPECT_TRUE(hobtest::Verifies(site.Path("d/.htpasswd"), "-pi", "pw"));
 }
 
 TEST_F(RealTool, AddToAFileWithoutFinalNewlineKeepsTheLastUser) {
@@ -248,8 +348,8 @@ TEST_F(RealTool, AddToAFileWithoutFinalNewlineKeepsTheLastUser) {
   std::string file = site.Read("d/.htpasswd");
   site.Write("d/.htpasswd", file.substr(0, file.size() - 1));
   ASSERT_EQ(0, Send(site.Path("d"), "bob", "pw-b", "1", "a").status);
-  EXPECT_TRUE(Verifies(site.Path("d/.htpasswd"), "alice", "pw-a"));
-  EXPECT_TRUE(Verifies(site.Path("d/.htpasswd"), "bob", "pw-b"));
+  EXPECT_TRUE(hobtest::Verifies(site.Path("d/.htpasswd"), "alice", "pw-a"));
+  EXPECT_TRUE(hobtest::Verifies(site.Path("d/.htpasswd"), "bob", "pw-b"));
 }
 
 }  // namespace

@@ -55,6 +55,17 @@ TEST_F(FileTest, MissingLockFileCreatedWith0666ExistingOneUsedAsIs) {
   EXPECT_EQ(hobtest::ReadWhole("data.txt"), "old");
 }
 
+TEST_F(FileTest, LockFileThatIsALinkIsRefusedAndItsTargetLeftAlone) {
+  chmod("data.txt", 0600);
+  fs::create_symlink("data.txt", "my.lock");
+  fs::create_symlink("missing.txt", "dangling.lock");
+  CHobFlock lock;
+  EXPECT_EQ(lock.Lock("my.lock"), HOB_FAILED);
+  EXPECT_EQ(lock.Lock("dangling.lock"), HOB_FAILED);
+  EXPECT_EQ(Mode("data.txt"), 0600);
+  EXPECT_FALSE(fs::exists("missing.txt"));
+}
+
 TEST_F(FileTest, SecondProcessRefusedUntilLockReleased) {
   {
     CHobFlock lock;

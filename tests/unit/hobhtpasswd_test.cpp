@@ -57,32 +57,45 @@ class HtPasswdTest : public ::testing::Test {
   std::string dir_, file_;
 };
 
-TEST_F(HtPasswdTest, EachOperationPassesItsOptionWordAndOneArgumentPerValue) {
+TEST_F(HtPasswdTest, EachOperationPassesItsOptionWordThenDashDashAndOneArgumentPerValue) {
   StandIn(0);
   const std::string& f = file_;
   const struct {
     int type;
     Lines encrypt, create, add;  // the arguments before user and password
-  } cases[] = {{0, {"-nbd"}, {"-bcd", f}, {"-bd", f}},
-               {1, {"-nbm"}, {"-bcm", f}, {"-bm", f}},
-               {2, {"-nbs"}, {"-bcs", f}, {"-bs", f}},
-               {7, {}, {f}, {f}}};  // no option word, not an empty argument
+  } cases[] = {{0, {"-nbd", "--"}, {"-bcd", "--", f}, {"-bd", "--", f}},
+               {1, {"-nbm", "--"}, {"-bcm", "--", f}, {"-bm", "--", f}},
+               {2, {"-nbs", "--"}, {"-bcs", "--", f}, {"-bs", "--", f}}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.type);
     auto expect = [&](Lines args) {
-      args.insert(args.end(), {"ann lee", "p w"});
+      args.insert(args.end(), {"-ann lee", "p w"});
       EXPECT_EQ(Argv(), args);
     };
-    EXPECT_STREQ(CHobHtPasswd::Encrypt("ann lee", "p w", c.type).m_pszText, "printed\n");
+    EXPECT_STREQ(CHobHtPasswd::Encrypt("-ann lee", "p w", c.type).m_pszText, "printed\n");
     expect(c.encrypt);
     EXPECT_EQ(hobtest::ReadLines(dir_ + "/fds")[1].rfind("pipe:", 0), 0u);
-    EXPECT_EQ(CHobHtPasswd::WriteNew(file_.c_str(), "ann lee", "p w", c.type), HOB_HTP_OK);
+    EXPECT_EQ(CHobHtPasswd::WriteNew(file_.c_str(), "-ann lee", "p w", c.type), HOB_HTP_OK);
     expect(c.create);
-    EXPECT_EQ(CHobHtPasswd::WriteAdd(file_.c_str(), "ann lee", "p w", c.type), HOB_HTP_OK);
+    EXPECT_EQ(CHobHtPasswd::WriteAdd(file_.c_str(), "-ann lee", "p w", c.type), HOB_HTP_OK);
     expect(c.add);
     // Nothing is read from the request, nothing printed into the page.
     EXPECT_EQ(hobtest::ReadLines(dir_ + "/fds"), (Lines{"/dev/null", "/dev/null"}));
   }
+}
+
+// Without its option word the tool would take the user name for a password
+// file: a type it does not know runs nothing.
+TEST_F(HtPasswdTest, UnknownTypeRunsNothing) {
+  StandIn(0);
+  hobtest::WriteWhole(file_, "old:entry\n");
+  for (int type : {-1, 3, 7}) {
+    EXPECT_STREQ(CHobHtPasswd::Encrypt("ann", "pw", type).m_pszText, "-1");
+    EXPECT_EQ(CHobHtPasswd::WriteNew(file_.c_str(), "ann", "pw", type), HOB_HTP_RUN_FAILED);
+    EXPECT_EQ(CHobHtPasswd::WriteAdd(file_.c_str(), "ann", "pw", type), HOB_HTP_RUN_FAILED);
+  }
+  EXPECT_FALSE(ToolRan());
+  EXPECT_EQ(hobtest::ReadWhole(file_), "old:entry\n");
 }
 
 TEST_F(HtPasswdTest, ShellSyntaxReachesTheToolVerbatimAndRunsNothing) {
@@ -93,7 +106,7 @@ TEST_F(HtPasswdTest, ShellSyntaxReachesTheToolVerbatimAndRunsNothing) {
                                           "a' b\"c", "| cat /etc/passwd", "&& id"}) {
     EXPECT_EQ(CHobHtPasswd::WriteAdd(file_.c_str(), payload.c_str(), payload.c_str(), 0),
               HOB_HTP_OK);
-    EXPECT_EQ(Argv(), (Lines{"-bd", file_, payload, payload}));
+    EXPECT_EQ(Argv(), (Lines{"-bd", "--", file_, payload, payload}));
   }
   EXPECT_FALSE(std::filesystem::exists(x));
 }
@@ -105,6 +118,23 @@ TEST_F(HtPasswdTest, FailedChecksRunNothingAndCreateNothing) {
   EXPECT_EQ(CHobHtPasswd::WriteAdd(file_.c_str(), "ann", "pw", 0), HOB_HTP_MISSING);
   EXPECT_FALSE(std::filesystem::exists(file_));
   std::filesystem::create_directory(file_);  // opening it for writing fails with EISDIR
+  EXPECT_EQ(CHobHtPasswd::WriteNew(file_.c_str(), "ann", "pw", 0), HOB_HTP_NO_ACCESS);
+  EXPECT_EQ(CHobHtPasswd::WriteAdd(file_.c_str(), "ann", "pw", 0), HOB_HTP_NO_ACCESS);
+  EXPECT_FALSE(ToolRan());
+}
+
+TEST_F(HtPasswdTest, PasswordFileThatIsALinkOrAFifoIsNeverWritten) {
+  StandIn(0);
+  std::string target = dir_ + "/target";
+  hobtest::WriteWhole(target, "other:entry\n");
+  chmod(target.c_str(), 0600);
+  symlink(target.c_str(), file_.c_str());
+  EXPECT_EQ(CHobHtPasswd::WriteNew(file_.c_str(), "ann", "pw", 0), HOB_HTP_NO_ACCESS);
+  EXPECT_EQ(CHobHtPasswd::WriteAdd(file_.c_str(), "ann", "pw", 0), HOB_HTP_NO_ACCESS);
+  EXPECT_EQ(hobtest::ReadWhole(target), "other:entry\n");
+  EXPECT_EQ(CHobFile::GetFileAttr(target.c_str()) & 07777, 0600);
+  remove(file_.c_str());
+  mkfifo(file_.c_str(), 0600);
   EXPECT_EQ(CHobHtPasswd::WriteNew(file_.c_str(), "ann", "pw", 0), HOB_HTP_NO_ACCESS);
   EXPECT_EQ(CHobHtPasswd::WriteAdd(file_.c_str(), "ann", "pw", 0), HOB_HTP_NO_ACCESS);
   EXPECT_FALSE(ToolRan());

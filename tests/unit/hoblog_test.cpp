@@ -101,4 +101,16 @@ TEST_F(LogTest, UnopenableLogLosesLineQuietly) {
   EXPECT_TRUE(fs::is_empty("dir"));
 }
 
+TEST_F(LogTest, LogThatIsALinkIsNeitherFollowedNorChmodded) {
+  hobtest::WriteWhole("target", "keep");
+  chmod("target", 0600);
+  fs::create_symlink("target", "t.log");
+  mkfifo("fifo.log", 0600);
+  log_.Trace("lost");
+  log_.Initialize("fifo.log");
+  log_.Trace("lost, without waiting for a reader");
+  EXPECT_EQ(hobtest::ReadWhole("target"), "keep");
+  EXPECT_EQ(fs::status("target").permissions(), fs::perms(0600));
+}
+
 }  // namespace

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "hob_test.h"
+
 namespace {
 
 using Pieces = std::vector<std::string>;
@@ -51,6 +53,48 @@ TEST(StrPathSplit, SecondByteOfTwoByteCharacterIsNotASeparator) {
   EXPECT_EQ(Components(path), Pieces{"\xB1"});
   path.Split("a/\x95");  // lead byte before the terminator
   EXPECT_STREQ(path.m_strFile.m_pszText, "\x95");
+}
+
+// In UTF-8 every byte of 0x80 and above belongs to a character that holds
+// no "/" or "\\"; taken for Shift_JIS, "テ" (E3 83 86) would swallow a "/".
+TEST(StrPathSplit, Utf8TextIsSplitByteByByte) {
+  CHobStrPath path;
+  path.Split("/var/www/\xE3\x83\x86\xE3\x82\xB9\xE3\x83\x88/");
+  EXPECT_EQ(Components(path), (Pieces{"", "var", "www", "\xE3\x83\x86\xE3\x82\xB9\xE3\x83\x88"}));
+  path.Split("/a/\xC3\xA9\\b\xF0\x9F\x98\x80/c");  // é, a backslash, an emoji
+  EXPECT_EQ(Components(path), (Pieces{"", "a", "\xC3\xA9", "b\xF0\x9F\x98\x80"}));
+  // Not UTF-8 (an overlong form, a lone continuation byte): the old rule.
+  path.Split("\xC0\xAF\x95\\/x");
+  EXPECT_EQ(Components(path), Pieces{"\xC0\xAF\x95\\"});
+}
+
+TEST(StrPathSplit, EveryOneCharacterUtf8NameStaysOneComponent) {
+  const std::pair<char32_t, char32_t> ranges[] = {{0xA0, 0x24F},     // Latin-1 and Latin Extended
+                                                  {0x400, 0x4FF},    // Cyrillic
+                                                  {0x3041, 0x30FF},  // hiragana and katakana
+                                                  {0x4E00, 0x9FFF},  // CJK ideographs
+                                                  {0xAC00, 0xD7A3},  // Hangul syllables
+                                                  {0x1F600, 0x1F64F}};
+  CHobStrPath path;
+  for (const auto& [first, last] : ranges) {
+    for (char32_t c = first; c <= last; c++) {
+      std::string name = hobtest::Utf8(c);
+      path.Split(("/var/www/" + name + "/").c_str());
+      ASSERT_EQ(path.Directory("/").m_pszText, "/var/www/" + name) << std::hex << c;
+    }
+  }
+}
+
+TEST(StrPathGrowth, EightTimesTheComponentsTakeAtMostSixteenTimesAsLong) {
+  hobtest::ExpectLinearGrowth(
+      [](int components) {
+        std::string text;
+        for (int i = 0; i < components; i++) text += "/\xE3\x83\x86";
+        CHobStrPath path;
+        path.Split(text.c_str());
+        EXPECT_EQ(path.Directory("/").GetLength(), 4 * (components - 1));
+      },
+      20000);
 }
 
 TEST(StrPathCopy, AssigningTextLeavesMembersAndMayReadTheOwnText) {
