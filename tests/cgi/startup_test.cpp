@@ -166,7 +166,7 @@ TEST(DefaultSiteFiles, JapaneseSetHasTheSamePlaceholdersAndKeys) {
 TEST(DefaultSiteFiles, EveryMessageKeyTheProgramNamesIsInBothCatalogues) {
   std::string source = cgi::ReadWhole(HOB_APP_SOURCE);
   std::regex key("\"(msg\\d\\d)\"");
-      int keys = 0;
+  int keys = 0;
   for (std::sregex_iterator i(source.begin(), source.end(), key), e; i != e; ++i, ++keys) {
     for (const char* set : {"/", "/ja/"}) {
       std::string catalogue = cgi::ReadWhole(std::string(HOB_SITE_DIR) + set + "dat-message.dat");
