@@ -31,7 +31,8 @@ const char* const kFormTemplate = "templ_config.html";
 const char* const kInfoTemplate = "templ_info.html";
 const char* const kSignatureFile = "sys-signature";
 const char* const kAccessTemplate = "dat-htaccess.dat";
-const char* const kScratchFile = "./tmp.htpasswd";
+// The scratch file of the display fallback, made private with mkstemp.
+constexpr char kScratchPattern[] = "tmp.htpasswd.XXXXXX";
 const char* const kPasswordFileName = "/.htpasswd";
 
 // Headers of every page: never cached (it may show a password), never shown
@@ -46,6 +47,16 @@ const char* const kPageHeaders =
 // name and a password, all percent-encoded, with room to spare. A larger one
 // is refused before it is read or decoded.
 const long kMaxRequestSize = 64 * 1024;
+
+// The longest wait for a lock that the "lockwait" setting may ask for: a web
+// server gives up on a program long before this.
+const int kMaxLockWait = 60;
+
+// What the settings ask of one request.
+struct Settings {
+  bool bWrite;    // "writemode": the actions that write files are offered and allowed
+  int nLockWait;  // "lockwait": seconds to wait for a lock another request holds
+};
 
 // The whole file as text; "" when it is missing or empty.
 CHobString ReadText(const char* path) {
@@ -126,13 +137,32 @@ const char* DriverMessage(int result, const char* runFailed, const char* missing
   }
 }
 
+// Reads what the settings ask of the request. "filemode" (octal) becomes the
+// mode of every file written and makes lock files private to the web
+// server's user, so that no other local user can hold them; absent, every
+// file is 0666 as before, and text that is no mode gives 0600.
+Settings ApplySettings(const CHobConfig& settings) {
+  Settings applied;
+  applied.bWrite = static_cast<int>(settings.Value("writemode")) != 0;
+  int wait = static_cast<int>(settings.Value("lockwait"));
+  applied.nLockWait = wait < 0 ? 0 : wait > kMaxLockWait ? kMaxLockWait : wait;
+  CHobString mode = settings.Value("filemode");
+  if (!mode.IsEmpty()) {
+    char* end = nullptr;
+    long bits = strtol(mode.m_pszText, &end, 8);
+    go.nFileMode = *end == '\0' && bits >= 0 && bits <= 07777 ? static_cast<int>(bits) : 0600;
+    go.nLockMode = 0600;
+  }
+  return applied;
+}
+
 // Reads the form template and fills what does not depend on the request.
-CHobString PrepareForm(const CHobConfig& settings) {
+CHobString PrepareForm(const CHobConfig& settings, const Settings& applied) {
   CHobString page = ReadText(kFormTemplate);
   page.Replace("%SIGNATURE%", ReadText(kSignatureFile).m_pszText, true);
   // SERVER_NAME may come from the request's Host header.
   page.Replace("%DOMAIN%", HtmlEscape(go.env.SERVER_NAME.m_pszText, true).m_pszText, true);
-  if (static_cast<int>(settings.Value("writemode")) == 0) {
+  if (!applied.bWrite) {
     page.Replace("<!--WRITE-->", "<!--/WRITE-->", "", true);
   }
   go.strHtpasswd = settings.Value("htpasswd");
@@ -169,25 +199,44 @@ CHobString AccessFileText(const CHobConfig& messages, const CHobString& password
   return text;
 }
 
+// A private scratch file in the working directory (mode 0600, a name no other
+// request uses), removed again when the object goes.
+class ScratchFile {
+ public:
+  ScratchFile() {
+    memcpy(m_szPath, kScratchPattern, sizeof(kScratchPattern));
+    int fd = mkstemp(m_szPath);
+    if (fd >= 0) close(fd);
+    m_bMade = fd >= 0;
+  }
+  ~ScratchFile() {
+    if (m_bMade) unlink(m_szPath);
+  }
+  ScratchFile(const ScratchFile&) = delete;
+  ScratchFile& operator=(const ScratchFile&) = delete;
+
+  bool m_bMade;
+  char m_szPath[sizeof(kScratchPattern)];
+};
+
 // The entry the tool prints for option "n", into entry. When the tool prints
-// nothing, the entry is taken from a scratch password file shared by all
-// requests, under the default lock; the scratch file is left empty on every
-// path. Returns the key of the message on failure, else null.
+// nothing, the entry is taken from a private scratch password file, which is
+// gone again on every path. Returns the key of the message on failure, else
+// null.
 const char* DisplayEntry(const CHobString& user, const CHobString& pass, int type,
                          CHobString& entry) {
   entry = CHobHtPasswd::Encrypt(user.m_pszText, pass.m_pszText, type);
-  go.log.Trace("Encrypt=(%s)", entry.m_pszText);
+  // The hash stays out of the trace: the log may be readable by others.
+  go.log.Trace("Encrypt=(%s)", entry.GetToken(":", true).m_pszText);
   entry.Trim();
   if (!entry.IsEmpty() && entry != "-1") return nullptr;
 
-  CHobFile lock;
-  if (lock.Lock() != HOB_OK) return "msg90";
-  const char* key =
-      DriverMessage(CHobHtPasswd::WriteNew(kScratchFile, user.m_pszText, pass.m_pszText, type),
-                    "msg08", "msg03", "msg44");
-  entry = key == nullptr ? ReadText(kScratchFile) : CHobString();
-  CHobFile scratch;
-  scratch.WriteFile(kScratchFile, "", 0);
+  ScratchFile scratch;
+  if (!scratch.m_bMade) return "msg44";
+  const char* key = DriverMessage(
+      CHobHtPasswd::WriteScratch(scratch.m_szPath, user.m_pszText, pass.m_pszText, type), "msg08",
+      "msg03", "msg44");
+  entry = key == nullptr ? ReadText(scratch.m_szPath) : CHobString();
   return key;
 }
 
@@ -298,15 +347,17 @@ int FindType(const CHobString& text) {
 }
 
 // The first check the submission fails, as a message key, or null.
-const char* CheckSubmission(const CHobForm& form, const Submission& in, bool bWrite) {
+const char* CheckSubmission(const CHobForm& form, const Submission& in, const Settings& settings) {
   int action = FindAction(in.option);
-  if (action >= 0 && kActions[action].bWrites && !bWrite) return "msg15";
+  if (action >= 0 && kActions[action].bWrites && !settings.bWrite) return "msg15";
   if (form.Value("path").GetLength() >= PATH_MAX) return "msg14";
   if (in.dir.IsEmpty()) return "msg00";
   if (in.dir == "." || in.dir.m_pszText[0] != '/') return "msg07";
   if (in.user.IsEmpty()) return "msg01";
   if (!IsSafeUserName(in.user)) return "msg11";
   if (in.pass.IsEmpty()) return "msg02";
+  // The password reaches the tool as one line on its standard input.
+  if (in.pass.FindOneOf("\r\n") >= 0) return "msg16";
   if (action >= 0 && FindType(in.type) < 0) return "msg13";
   return nullptr;
 }
@@ -315,7 +366,7 @@ const char* CheckSubmission(const CHobForm& form, const Submission& in, bool bWr
 // key of the message to answer with, or null with the result text for the
 // page in result.
 const char* RunAction(int action, const Submission& in, const CHobConfig& messages,
-                      CHobString& result) {
+                      const Settings& settings, CHobString& result) {
   CHobString passwordFile = in.dir + kPasswordFileName;
   const char* file = passwordFile.m_pszText;
   const char* user = in.user.m_pszText;
@@ -330,12 +381,12 @@ const char* RunAction(int action, const Submission& in, const CHobConfig& messag
       break;
     }
     case 'c':
-      key =
-          DriverMessage(CHobHtPasswd::WriteNew(file, user, pass, type), "msg08", "msg03", "msg04");
+      key = DriverMessage(CHobHtPasswd::WriteNew(file, user, pass, type, settings.nLockWait),
+                          "msg08", "msg03", "msg04");
       break;
     case 'a':
-      key =
-          DriverMessage(CHobHtPasswd::WriteAdd(file, user, pass, type), "msg08", "msg05", "msg06");
+      key = DriverMessage(CHobHtPasswd::WriteAdd(file, user, pass, type, settings.nLockWait),
+                          "msg08", "msg05", "msg06");
       break;
   }
   if (key == nullptr) result += AccessFileText(messages, passwordFile, in.user);
@@ -346,11 +397,11 @@ const char* RunAction(int action, const Submission& in, const CHobConfig& messag
 // action and fills the form page with the entered values and the result.
 // Returns the key of the message to answer with instead, or null when the
 // page is the answer.
-const char* Submit(const CHobForm& form, const CHobConfig& messages, bool bWrite,
+const char* Submit(const CHobForm& form, const CHobConfig& messages, const Settings& settings,
                    CHobString& page) {
   if (!IsOwnFormPost()) return "msg12";
   Submission in = ReadSubmission(form);
-  if (const char* key = CheckSubmission(form, in, bWrite)) return key;
+  if (const char* key = CheckSubmission(form, in, settings)) return key;
 
   page.Replace("%PATH%", HtmlEscape((in.dir + "/").m_pszText, true).m_pszText, false);
   page.Replace("%USER%", HtmlEscape(in.user.m_pszText, true).m_pszText, false);
@@ -361,7 +412,7 @@ const char* Submit(const CHobForm& form, const CHobConfig& messages, bool bWrite
   // An unknown action runs nothing: the form comes back to choose one.
   CHobString result;
   if (action >= 0) {
-    if (const char* key = RunAction(action, in, messages, result)) return key;
+    if (const char* key = RunAction(action, in, messages, settings, result)) return key;
   }
   page.Replace("<!--RESULT-->", result.m_pszText, false);
   return nullptr;
@@ -378,6 +429,21 @@ void MessageForm(CHobHtml& html, const char* text) {
   html.WriteHttpHeader("text/html", kPageHeaders);
   html.WriteString(page.m_pszText);
   go.log.Trace("Program END  =====================================================\n\n");
+}
+
+// Reads the system settings under the shared start-up lock, waiting for it
+// as long as "lockwait" says (learnt from a first read without the lock).
+// Returns the key of the message when the lock is not taken, else null.
+const char* ReadSettings(CHobConfig& settings) {
+  settings.ReadFile(kSystemFile);
+  // The lock file may have to be created, with the mode the settings ask for.
+  Settings early = ApplySettings(settings);
+  CHobFlock lock;
+  int locked = lock.Lock(nullptr, true, early.nLockWait);
+  if (locked == HOB_LOCKED) return "msg90";
+  if (locked != HOB_OK) return "msg91";
+  settings.ReadFile(kSystemFile);
+  return nullptr;
 }
 
 }  // namespace
@@ -398,10 +464,12 @@ int main() {
   CHobConfig messages(false);
   CHobConfig settings(true);
   messages.ReadFile(kMessageFile);
-  if (settings.ReadFile(kSystemFile, true) == HOB_LOCKED) {
-    MessageForm(html, messages.Value("msg90").m_pszText);
+  const char* key = ReadSettings(settings);
+  if (key != nullptr) {
+    MessageForm(html, messages.Value(key).m_pszText);
     return 1;
   }
+  Settings applied = ApplySettings(settings);
 
   CHobString logName = CHobString(kProgramName) + ".log";
   go.log.Initialize(logName.m_pszText);
@@ -409,16 +477,15 @@ int main() {
   go.log.Trace("%s START =====================================================", kProgramName);
 
   CHobForm form;
-  CHobString page = PrepareForm(settings);
-  const bool bWrite = static_cast<int>(settings.Value("writemode")) != 0;
-  const char* key = nullptr;
+  form.m_arySecret.Add("pass");
+  CHobString page = PrepareForm(settings, applied);
   if (IsOversized()) {
     key = "msg14";
   } else if (form.QueryString() == 0 || form.Data("submit") == nullptr) {
     // A request with items but no "submit" (a stale link, a probe) gets the form.
     FillFirstVisit(page);
   } else {
-    key = Submit(form, messages, bWrite, page);
+    key = Submit(form, messages, applied, page);
   }
   if (key != nullptr) {
     MessageForm(html, messages.Value(key).m_pszText);

@@ -1,5 +1,6 @@
-// CHobFlock and CHobFile: stdio file access under an advisory, non-blocking
-// flock on a separate lock file: shared for readers, exclusive for writers.
+// CHobFlock and CHobFile: stdio file access under an advisory flock on a
+// separate lock file: shared for readers, exclusive for writers, taken at
+// once or after a bounded wait.
 #include "hobfile.h"
 
 #include <fcntl.h>
@@ -10,6 +11,7 @@
 #include <cerrno>
 #include <cstdarg>
 #include <cstring>
+#include <ctime>
 
 #include "hobglobal.h"
 
@@ -40,27 +42,47 @@ CHobFlock::CHobFlock() : m_nFd(-1) {}
 
 CHobFlock::~CHobFlock() { Unlock(); }
 
-int CHobFlock::Lock(const char* path, bool shared) {
+int CHobFlock::Lock(const char* path, bool shared, int waitSeconds) {
   Unlock();
   if (path == nullptr) path = kHobDefaultLockFile;
 
-  // A missing lock file is created and then given the file mode explicitly,
-  // so its permission bits do not depend on the umask. A link is never
-  // followed: a lock file planted as a link must not create or chmod the
-  // file it points to. Close-on-exec: a tool started while the lock is held
-  // must not keep it alive after this process has ended.
+  // A missing lock file is created and then given its mode explicitly, so its
+  // permission bits do not depend on the umask. A link is never followed: a
+  // lock file planted as a link must not create or chmod the file it points
+  // to. Close-on-exec: a tool started while the lock is held must not keep it
+  // alive after this process has ended.
   const int flags = O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
   int fd = open(path, flags);
   if (fd < 0 && errno == ENOENT) {
-    fd = open(path, flags | O_CREAT | O_EXCL, go.nFileMode);
-    if (fd >= 0) fchmod(fd, static_cast<mode_t>(go.nFileMode));
+    fd = open(path, flags | O_CREAT | O_EXCL, go.nLockMode);
+    if (fd >= 0) fchmod(fd, static_cast<mode_t>(go.nLockMode));
     // Another process created it first.
     if (fd < 0 && errno == EEXIST) fd = open(path, flags);
   }
   if (fd < 0) return HOB_FAILED;
   m_nFd = fd;
-  if (flock(m_nFd, (shared ? LOCK_SH : LOCK_EX) | LOCK_NB) != 0) return HOB_LOCKED;
-  return HOB_OK;
+  return Take(m_nFd, shared, waitSeconds);
+}
+
+int CHobFlock::Take(int fd, bool shared, int waitSeconds) {
+  const int operation = (shared ? LOCK_SH : LOCK_EX) | LOCK_NB;
+  if (flock(fd, operation) == 0) return HOB_OK;
+  // Tried again after pauses that grow from 1 ms to 50 ms, so that a lock
+  // held for a moment is taken soon and a long wait costs little. The pause
+  // varies with the process id, so that waiters do not retry in step.
+  struct timespec start, now;
+  clock_gettime(CLOCK_MONOTONIC, &start);
+  long pauseNs = 1000000 + (getpid() % 1000) * 1000;
+  for (;;) {
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    if (now.tv_sec - start.tv_sec + (now.tv_nsec - start.tv_nsec) / 1e9 >= waitSeconds) {
+      return HOB_LOCKED;
+    }
+    struct timespec pause = {0, pauseNs};
+    nanosleep(&pause, nullptr);
+    if (flock(fd, operation) == 0) return HOB_OK;
+    if (pauseNs < 50000000) pauseNs *= 2;
+  }
 }
 
 int CHobFlock::Unlock() {
@@ -80,7 +102,11 @@ CHobFile::~CHobFile() {
 
 int CHobFile::Open(const char* path, const char* mode, bool lock, const char* lockPath) {
   Close();
-  if (lock && Lock(lockPath, IsReadOnlyMode(mode)) != HOB_OK) return HOB_LOCKED;
+  if (lock) {
+    int locked = Lock(lockPath, IsReadOnlyMode(mode));
+    if (locked == HOB_FAILED) return HOB_NO_LOCK_FILE;
+    if (locked != HOB_OK) return locked;
+  }
 
   FILE* stream = path != nullptr && mode != nullptr ? fopen(path, mode) : nullptr;
   // A directory opens for reading but yields no bytes; it is not a file.

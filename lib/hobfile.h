@@ -10,7 +10,12 @@
 #include "hobstring.h"
 
 // Results of the file operations.
-enum { HOB_OK = 0, HOB_FAILED = -1, HOB_LOCKED = -2 };
+enum {
+  HOB_OK = 0,
+  HOB_FAILED = -1,       // the file operation itself failed
+  HOB_LOCKED = -2,       // another process holds the lock
+  HOB_NO_LOCK_FILE = -3  // the lock file cannot be created or opened
+};
 
 // The lock file used when no lock path is given, in the working directory.
 extern const char* const kHobDefaultLockFile;
@@ -24,13 +29,17 @@ class CHobFlock {
   virtual ~CHobFlock();
 
   // Take the lock on path (null: "lockfile.lock"), creating the file with mode
-  // go.nFileMode when missing. An exclusive lock excludes every other holder;
-  // a shared lock (a reader's) excludes only exclusive holders. 0 taken; -1
-  // the lock file cannot be opened; -2 another process holds it (the
-  // descriptor is kept until Unlock). Never waits.
-  int Lock(const char* path = nullptr, bool shared = false);
+  // go.nLockMode when missing; a link is never followed. An exclusive lock
+  // excludes every other holder; a shared lock (a reader's) excludes only
+  // exclusive holders. A lock held by another process is waited for up to
+  // waitSeconds. 0 taken; -1 the lock file cannot be created or opened; -2
+  // another process holds it (the descriptor is kept until Unlock).
+  int Lock(const char* path = nullptr, bool shared = false, int waitSeconds = 0);
   // Release and close; -1 when no descriptor is held or the release failed.
   int Unlock();
+  // Take the lock on the caller's open descriptor fd, waiting up to
+  // waitSeconds for another holder: 0 taken, -2 still held by another.
+  static int Take(int fd, bool shared, int waitSeconds);
 
   int m_nFd;  // descriptor of the lock file, or -1
 };
@@ -44,10 +53,11 @@ class CHobFile {
   // Closes the file and releases the lock.
   virtual ~CHobFile();
 
-  // Close whatever is open, take the lock when asked (-2 when refused), then
-  // fopen path with mode. A read-only mode takes the lock shared, so readers
-  // do not exclude each other; any other mode takes it exclusive. 0 opened;
-  // -1 the file cannot be opened (the lock is released again).
+  // Close whatever is open, take the lock when asked (-2 when another process
+  // holds it, -3 when the lock file cannot be created or opened), then fopen
+  // path with mode. A read-only mode takes the lock shared, so readers do not
+  // exclude each other; any other mode takes it exclusive. 0 opened; -1 the
+  // file cannot be opened (the lock is released again).
   int Open(const char* path, const char* mode, bool lock = false, const char* lockPath = nullptr);
   // Close an own stream and release the lock; a standard stream is left alone.
   void Close();
@@ -85,13 +95,13 @@ class CHobFile {
   static int GetFileSize(const char* path);
 
   // The whole file into out: its size, 0 for an empty file, -1 when it cannot
-  // be opened or read whole, -2 when the lock is refused.
+  // be opened or read whole, -2 or -3 when the lock is not taken (as Open).
   int ReadFile(const char* path, CHobBuffer& out, bool lock = false,
                const char* lockPath = nullptr);
   // The whole file, or an empty buffer on any failure.
   CHobBuffer ReadFile(const char* path, bool lock = false, const char* lockPath = nullptr);
-  // Replace the file's contents by len bytes: len, -1 on failure, -2 when the
-  // lock is refused.
+  // Replace the file's contents by len bytes: len, -1 on failure, -2 or -3
+  // when the lock is not taken (as Open).
   int WriteFile(const char* path, const char* data, int len, bool lock = false,
                 const char* lockPath = nullptr);
 

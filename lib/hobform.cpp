@@ -119,9 +119,57 @@ bool DecodePart(CHobBuffer& piece, CHobString& name, CHobFormItem& item, int& to
   return true;
 }
 
+// True when name is one of the secret field names.
+bool IsSecret(const CHobStrAry& secret, const CHobString& name) {
+  for (int i = 0; i < secret.count; i++) {
+    if (name == secret.items[i]) return true;
+  }
+  return false;
+}
+
+// The name=value pairs of text as the trace shows them: the value of every
+// secret field (its name decoded as the decoder reads it) replaced by "***".
+CHobString MaskPairs(const char* text, const CHobStrAry& secret, bool decode) {
+  if (secret.count == 0) return CHobString(text);
+  CHobStrAry pieces(0, 10);
+  pieces.SetToken(text, "&");
+  CHobBuffer shown;
+  for (int i = 0; i < pieces.count; i++) {
+    const CHobString& piece = pieces.items[i];
+    int equals = piece.Find("=");
+    CHobString name = equals >= 0 ? piece.Left(equals) : CHobString();
+    CHobString part = IsSecret(secret, decode ? name.PerHexToChar() : name) ? name + "=***" : piece;
+    if (i > 0) shown.Append("&", 1);
+    shown.Append(part.m_pszText, static_cast<unsigned>(part.GetLength()));
+  }
+  return CHobString(shown.data);
+}
+
+// A multipart body as the trace shows it, up to its first zero byte: the
+// content of every part that carries a secret field replaced by "***".
+CHobString MaskParts(const CHobBuffer& body, const CHobStrAry& secret) {
+  CHobString text(body.data);
+  int delimiterLen = body.Find("\r\n", 2);
+  if (secret.count == 0 || delimiterLen <= 0) return text;
+  CHobString delimiter = text.Left(delimiterLen);
+  CHobStrAry parts(0, 10);
+  parts.SetToken(text.m_pszText, delimiter.m_pszText);
+  CHobBuffer shown;
+  for (int i = 0; i < parts.count; i++) {
+    CHobString part = parts.items[i];
+    int headerEnd = part.Find("\r\n\r\n");
+    if (headerEnd >= 0 && IsSecret(secret, part.Left(headerEnd).GetToken("\"", "\""))) {
+      part = part.Left(headerEnd + 4) + "***\r\n";
+    }
+    if (i > 0) shown.Append(delimiter.m_pszText, static_cast<unsigned>(delimiterLen));
+    shown.Append(part.m_pszText, static_cast<unsigned>(part.GetLength()));
+  }
+  return CHobString(shown.data);
+}
+
 }  // namespace
 
-CHobForm::CHobForm() : m_nTotalSize(0) {
+CHobForm::CHobForm() : m_nTotalSize(0), m_arySecret(0, 10) {
   growBy = 10;
   SetSize(0, false);
 }
@@ -152,30 +200,36 @@ int CHobForm::QueryString() {
 }
 
 int CHobForm::QueryUrlEncoded(const char* text) {
-  go.log.Trace(
-      "QueryUrlEncoded START\n --- QueryString dump start ---\n[%s]\n"
-      " --- QueryString dump  end ---",
-      TextOf(text));
+  if (go.log.bTrace != 0) {
+    go.log.Trace(
+        "QueryUrlEncoded START\n --- QueryString dump start ---\n[%s]\n"
+        " --- QueryString dump  end ---",
+        MaskPairs(TextOf(text), m_arySecret, true).m_pszText);
+  }
   int added = DecodePairs(*this, text, true);
   go.log.Trace("QueryUrlEncoded END item num=%d", count);
   return added;
 }
 
 int CHobForm::QueryTextPlain(const char* text) {
-  go.log.Trace(
-      "QueryTextPlain START\n --- QueryString dump start ---\n[%s]\n"
-      " --- QueryString dump  end ---",
-      TextOf(text));
+  if (go.log.bTrace != 0) {
+    go.log.Trace(
+        "QueryTextPlain START\n --- QueryString dump start ---\n[%s]\n"
+        " --- QueryString dump  end ---",
+        MaskPairs(TextOf(text), m_arySecret, false).m_pszText);
+  }
   int added = DecodePairs(*this, text, false);
   go.log.Trace("QueryTextPlain END item num=%d", count);
   return added;
 }
 
 int CHobForm::QueryMultipart(CHobBuffer& body) {
-  go.log.Trace(
-      "QueryMultipart START\n --- QueryString dump start ---\n[%s]\n"
-      " --- QueryString dump  end ---",
-      TextOf(body.data));
+  if (go.log.bTrace != 0) {
+    go.log.Trace(
+        "QueryMultipart START\n --- QueryString dump start ---\n[%s]\n"
+        " --- QueryString dump  end ---",
+        MaskParts(body, m_arySecret).m_pszText);
+  }
   int added = 0;
   // The delimiter is the first line; a body without one holds no field.
   int delimiterLen = body.Find("\r\n", 2);

@@ -3,6 +3,7 @@
 #define HOB_HOBFORM_H_
 
 #include "hobbuffer.h"
+#include "hobstrary.h"
 #include "hobstring.h"
 #include "hobstrmap.h"
 
@@ -23,7 +24,9 @@ class CHobForm : public CHobTagMap<CHobFormItem> {
   CHobForm();
 
   // Remove all entries, decode the body of a POST (by CONTENT_TYPE) and the
-  // query string from go.env; returns the number of entries added.
+  // query string from go.env; returns the number of entries added. Each
+  // decoder traces the text it decodes, the values of the fields named in
+  // m_arySecret shown as "***".
   int QueryString();
   // Decode application/x-www-form-urlencoded text; returns the entries added.
   int QueryUrlEncoded(const char* text);
@@ -47,7 +50,8 @@ class CHobForm : public CHobTagMap<CHobFormItem> {
   // returns the entry's index. REQUIRES: name != nullptr.
   int SetAt(const char* name, const char* value);
 
-  int m_nTotalSize;  // bytes of all uploads decoded since construction
+  int m_nTotalSize;        // bytes of all uploads decoded since construction
+  CHobStrAry m_arySecret;  // names of fields whose values the trace shows as "***"
 };
 
 #endif  // HOB_HOBFORM_H_

@@ -4,10 +4,11 @@
 
 CHobGlobal go;
 
-CHobGlobal::CHobGlobal() : nFileMode(0), nDirMode(0) {
+CHobGlobal::CHobGlobal() : nFileMode(0), nLockMode(0), nDirMode(0) {
   strSendmail = "sendmail";
   strHtpasswd = "htpasswd";
   nFileMode = 0666;
+  nLockMode = 0666;
   nDirMode = 0777;
   // Last, so that the trace calls it makes find the log fully built; the log
   // has no name yet, so they write nothing.

@@ -1,6 +1,8 @@
 // CHobHtPasswd: starts the password tool with an argument vector, never
-// through a shell, so user names and passwords reach it as typed; "--" ends
-// the tool's options, so a name starting with "-" stays a name. A password
+// through a shell, so user names reach it as typed; "--" ends the tool's
+// options, so a name starting with "-" stays a name. The password travels on
+// the tool's standard input, never in an argument, which every local user
+// could read in the process list while the tool runs. A password
 // file is written only when it is a regular file reached without a link, and
 // writes to it are serialised by a lock on it, because the tool rewrites the
 // whole file without one.
@@ -8,7 +10,6 @@
 
 #include <fcntl.h>
 #include <spawn.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -38,10 +39,32 @@ CHobString OptionWord(const char* prefix, int type) {
   return CHobString(prefix) + letter;
 }
 
+// A pipe whose read end holds password and a line feed and whose write end is
+// already closed, for the tool's standard input; -1 when the password cannot
+// travel that way (a line break would end it early) or does not fit.
+int PasswordPipe(const char* password) {
+  if (password[strcspn(password, "\r\n")] != '\0') return -1;
+  int fds[2];
+  if (pipe2(fds, O_CLOEXEC) != 0) return -1;
+  // Written whole before the tool starts, so the write can neither block nor
+  // meet a reader that is gone.
+  CHobString line = CHobString(password) + "\n";
+  ssize_t length = line.GetLength();
+  int flags = fcntl(fds[1], F_GETFL);
+  bool written = flags >= 0 && fcntl(fds[1], F_SETFL, flags | O_NONBLOCK) == 0 &&
+                 write(fds[1], line.m_pszText, static_cast<size_t>(length)) == length;
+  close(fds[1]);
+  if (!written) {
+    close(fds[0]);
+    return -1;
+  }
+  return fds[0];
+}
+
 // Start the tool with option, "--" and the given arguments; its standard
-// input is /dev/null and its standard output goes to outFd (-1: /dev/null).
-// Returns the child's pid, or -1 when the tool cannot be started.
-pid_t StartTool(const char* option, const char* const* args, int nArgs, int outFd) {
+// input is inFd (-1: /dev/null) and its standard output goes to outFd (-1:
+// /dev/null). Returns the child's pid, or -1 when the tool cannot be started.
+pid_t StartTool(const char* option, const char* const* args, int nArgs, int inFd, int outFd) {
   const char* tool = go.strHtpasswd.m_pszText;
   if (tool == nullptr || *tool == '\0') return -1;
 
@@ -55,7 +78,8 @@ pid_t StartTool(const char* option, const char* const* args, int nArgs, int outF
 
   posix_spawn_file_actions_t actions;
   if (posix_spawn_file_actions_init(&actions) != 0) return -1;
-  int error = posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  int error = inFd >= 0 ? posix_spawn_file_actions_adddup2(&actions, inFd, 0)
+                        : posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
   if (error == 0) {
     error = outFd >= 0 ? posix_spawn_file_actions_adddup2(&actions, outFd, 1)
                        : posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
@@ -69,6 +93,17 @@ pid_t StartTool(const char* option, const char* const* args, int nArgs, int outF
     go.log.Trace("HtPasswd cannot start [%s]: %s", tool, strerror(error));
     return -1;
   }
+  return pid;
+}
+
+// Start the tool with option, "--" and args, the password on its standard
+// input; the pid, or -1 when it cannot be started.
+pid_t StartWithPassword(const char* option, const char* const* args, int nArgs,
+                        const char* password, int outFd) {
+  int inFd = PasswordPipe(password);
+  if (inFd < 0) return -1;
+  pid_t pid = StartTool(option, args, nArgs, inFd, outFd);
+  close(inFd);
   return pid;
 }
 
@@ -87,8 +122,8 @@ bool WaitTool(pid_t pid) {
 bool RunWrite(const char* option, const char* path, const char* user, const char* password) {
   go.log.Trace("HtPasswd run [%s] [%s] [%s] [%s] (password not shown)", go.strHtpasswd.m_pszText,
                option, path, user);
-  const char* const args[] = {path, user, password};
-  pid_t pid = StartTool(option, args, 3, -1);
+  const char* const args[] = {path, user};
+  pid_t pid = StartWithPassword(option, args, 2, password, -1);
   return pid > 0 && WaitTool(pid);
 }
 
@@ -118,11 +153,12 @@ bool EndWithNewline(int fd) {
 }
 
 // Run the tool with option on the password file open as fd at path, under
-// the file's lock; the file gets the program's mode. With repair, an
-// unterminated last line is ended first. A HOB_HTP_* code.
+// the file's lock, waited for up to lockWait seconds; the file gets the
+// program's mode. With repair, an unterminated last line is ended first. A
+// HOB_HTP_* code.
 int WriteLocked(int fd, const char* option, const char* path, const char* user,
-                const char* password, bool repair) {
-  if (flock(fd, LOCK_EX | LOCK_NB) != 0) return HOB_HTP_BUSY;
+                const char* password, bool repair, int lockWait) {
+  if (CHobFlock::Take(fd, false, lockWait) != HOB_OK) return HOB_HTP_BUSY;
   if (repair && !EndWithNewline(fd)) return HOB_HTP_NO_ACCESS;
   if (!RunWrite(option, path, user, password)) return HOB_HTP_RUN_FAILED;
   fchmod(fd, static_cast<mode_t>(go.nFileMode));
@@ -132,15 +168,15 @@ int WriteLocked(int fd, const char* option, const char* path, const char* user,
 }  // namespace
 
 CHobString CHobHtPasswd::Encrypt(const char* user, const char* password, int type) {
-  CHobString option = OptionWord("-nb", type);
+  CHobString option = OptionWord("-ni", type);
   if (option.IsEmpty()) return CHobString("-1");
   go.log.Trace("HtPasswd run [%s] [%s] [%s] (password not shown)", go.strHtpasswd.m_pszText,
                option.m_pszText, user);
 
   int fds[2];
   if (pipe2(fds, O_CLOEXEC) != 0) return CHobString("-1");
-  const char* const args[] = {user, password};
-  pid_t pid = StartTool(option.m_pszText, args, 2, fds[1]);
+  const char* const args[] = {user};
+  pid_t pid = StartWithPassword(option.m_pszText, args, 1, password, fds[1]);
   close(fds[1]);
   if (pid < 0) {
     close(fds[0]);
@@ -162,8 +198,9 @@ CHobString CHobHtPasswd::Encrypt(const char* user, const char* password, int typ
   return output;
 }
 
-int CHobHtPasswd::WriteNew(const char* path, const char* user, const char* password, int type) {
-  CHobString option = OptionWord("-bc", type);
+int CHobHtPasswd::WriteNew(const char* path, const char* user, const char* password, int type,
+                           int lockWait) {
+  CHobString option = OptionWord("-ic", type);
   if (option.IsEmpty()) return HOB_HTP_RUN_FAILED;
   CHobStrPath file;
   file.Split(path);
@@ -173,20 +210,30 @@ int CHobHtPasswd::WriteNew(const char* path, const char* user, const char* passw
   // emptying it, so a failed run leaves an existing file as it was.
   int fd = OpenRegular(path, O_WRONLY | O_APPEND | O_CREAT);
   if (fd < 0) return HOB_HTP_NO_ACCESS;
-  int result = WriteLocked(fd, option.m_pszText, path, user, password, false);
+  int result = WriteLocked(fd, option.m_pszText, path, user, password, false, lockWait);
   close(fd);
   return result;
 }
 
-int CHobHtPasswd::WriteAdd(const char* path, const char* user, const char* password, int type) {
-  CHobString option = OptionWord("-b", type);
+int CHobHtPasswd::WriteAdd(const char* path, const char* user, const char* password, int type,
+                           int lockWait) {
+  CHobString option = OptionWord("-i", type);
   if (option.IsEmpty()) return HOB_HTP_RUN_FAILED;
   struct stat info;
   if (lstat(path, &info) != 0) return HOB_HTP_MISSING;
 
   int fd = OpenRegular(path, O_RDWR | O_APPEND);
   if (fd < 0) return HOB_HTP_NO_ACCESS;
-  int result = WriteLocked(fd, option.m_pszText, path, user, password, true);
+  int result = WriteLocked(fd, option.m_pszText, path, user, password, true, lockWait);
   close(fd);
   return result;
+}
+
+int CHobHtPasswd::WriteScratch(const char* path, const char* user, const char* password, int type) {
+  CHobString option = OptionWord("-ic", type);
+  if (option.IsEmpty()) return HOB_HTP_RUN_FAILED;
+  int fd = OpenRegular(path, O_WRONLY);
+  if (fd < 0) return HOB_HTP_NO_ACCESS;
+  close(fd);
+  return RunWrite(option.m_pszText, path, user, password) ? HOB_HTP_OK : HOB_HTP_RUN_FAILED;
 }

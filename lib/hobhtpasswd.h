@@ -1,6 +1,7 @@
 // CHobHtPasswd: runs the host's password tool (go.strHtpasswd) to print an
 // entry, create a password file, or add a user to one. The tool is started
-// directly, without a shell; each argument reaches it unchanged.
+// directly, without a shell; each argument reaches it unchanged, and the
+// password reaches it on its standard input.
 #ifndef HOB_HOBHTPASSWD_H_
 #define HOB_HOBHTPASSWD_H_
 
@@ -9,25 +10,36 @@
 // Results of WriteNew and WriteAdd.
 enum {
   HOB_HTP_OK = 0,
-  HOB_HTP_RUN_FAILED = -1,  // the tool could not be started or exited non-zero
+  HOB_HTP_RUN_FAILED = -1,  // the tool did not run (unknown type, a password with a line
+                            // break, no tool) or exited non-zero
   HOB_HTP_MISSING = -2,     // WriteNew: no directory; WriteAdd: no password file
-  HOB_HTP_NO_ACCESS = -3,   // the password file cannot be opened for writing
-  HOB_HTP_BUSY = -4         // another process holds the password file's lock
+  HOB_HTP_NO_ACCESS = -3,   // the password file cannot be opened for writing, or is no
+                            // regular file
+  HOB_HTP_BUSY = -4         // another process held the password file's lock throughout
 };
 
+// Encryption types: 0 crypt, 1 MD5, 2 SHA-1.
 class CHobHtPasswd {
  public:
-  // Everything the tool printed for the entry of user (type 0 crypt, 1 MD5,
-  // 2 SHA-1), or "-1" when it cannot be started.
-  // REQUIRES: user and password are not null.
+  // Everything the tool printed for the entry of user, or "-1" when it
+  // cannot be started. REQUIRES: user and password are not null.
   static CHobString Encrypt(const char* user, const char* password, int type);
   // Create or replace the password file path holding user's entry; a HOB_HTP_*
-  // code. A failed run leaves an existing file as it was.
+  // code. A failed run leaves an existing file as it was. A lock held by
+  // another process is waited for up to lockWait seconds.
   // REQUIRES: path, user and password are not null.
-  static int WriteNew(const char* path, const char* user, const char* password, int type);
+  static int WriteNew(const char* path, const char* user, const char* password, int type,
+                      int lockWait = 0);
   // Add or update user's entry in the existing password file path; a HOB_HTP_*
-  // code. REQUIRES: path, user and password are not null.
-  static int WriteAdd(const char* path, const char* user, const char* password, int type);
+  // code, waiting for the lock as WriteNew does.
+  // REQUIRES: path, user and password are not null.
+  static int WriteAdd(const char* path, const char* user, const char* password, int type,
+                      int lockWait = 0);
+  // Have the tool write user's entry into path, an existing regular file of
+  // the caller's own, for a tool that cannot print it; no lock is taken and
+  // the file's mode is left alone. A HOB_HTP_* code.
+  // REQUIRES: path, user and password are not null.
+  static int WriteScratch(const char* path, const char* user, const char* password, int type);
 };
 
 #endif  // HOB_HOBHTPASSWD_H_

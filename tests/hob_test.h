@@ -3,7 +3,9 @@
 #ifndef HOB_TESTS_HOB_TEST_H_
 #define HOB_TESTS_HOB_TEST_H_
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -88,6 +90,27 @@ inline std::string Utf8(char32_t c) {
     out += static_cast<char>(0x80 | (c & 0x3F));
   }
   return out;
+}
+
+// Holds an exclusive flock on path in a child process for seconds; returns
+// the child's pid once the lock is held, -1 when it could not be taken.
+inline pid_t HoldLock(const std::string& path, double seconds) {
+  int held[2];
+  if (pipe(held) != 0) return -1;
+  fflush(nullptr);
+  pid_t pid = fork();
+  if (pid == 0) {
+    int fd = open(path.c_str(), O_RDONLY | O_CREAT, 0644);
+    if (fd >= 0 && flock(fd, LOCK_EX) == 0 && write(held[1], "y", 1) == 1) {
+      usleep(static_cast<useconds_t>(seconds * 1e6));
+    }
+    _exit(0);
+  }
+  char byte;
+  if (read(held[0], &byte, 1) != 1) pid = -1;
+  close(held[0]);
+  close(held[1]);
+  return pid;
 }
 
 // Seconds that run(size) takes.

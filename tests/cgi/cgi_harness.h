@@ -16,6 +16,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <map>
+#include <set>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -90,6 +91,14 @@ class Site {
     WriteWhole(Path(name), contents);
   }
   std::string Read(const std::string& name) const { return ReadWhole(Path(name)); }
+  // The names in the working directory.
+  std::set<std::string> Listing() const {
+    std::set<std::string> names;
+    DIR* d = opendir(dir().c_str());
+    while (struct dirent* e = d ? readdir(d) : nullptr) names.insert(e->d_name);
+    if (d) closedir(d);
+    return names;
+  }
   bool Exists(const std::string& name) const {
     struct stat st;
     return stat(Path(name).c_str(), &st) == 0;
@@ -105,6 +114,8 @@ class Site {
   // Sets the environment variable name for the next runs ("" still sets it).
   void SetEnv(const std::string& name, const std::string& value) { env_[name] = value; }
   void UnsetEnv(const std::string& name) { env_.erase(name); }
+  // Runs the program as the unprivileged user nobody from now on.
+  void RunAsNobody() { asNobody_ = true; }
 
   Result Get(const std::string& query) {
     SetEnv("REQUEST_METHOD", "GET");
@@ -149,6 +160,8 @@ class Site {
       int fin = open(in.c_str(), O_RDONLY);
       int fout = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
       if (fin < 0 || fout < 0 || chdir(dir().c_str()) != 0) _exit(126);
+      // Tests run as root, where permission bits stop nothing.
+      if (asNobody_ && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(126);
       dup2(fin, 0);
       dup2(fout, 1);
       execle(HOB_CGI_PATH, "hob-htpasswd.cgi", static_cast<char*>(nullptr), envp.data());
@@ -183,6 +196,7 @@ class Site {
   }
 
   hobtest::TempDir temp_;
+  bool asNobody_ = false;
   std::map<std::string, std::string> env_;
 };
 

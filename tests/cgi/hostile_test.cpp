@@ -15,32 +15,24 @@ const char* const kMessages =
     "msg00=M00\nmsg01=M01\nmsg02=M02\nmsg03=M03\nmsg04=M04\nmsg05=M05\nmsg06=M06\nmsg07=M07\n"
     "msg08=M08\nmsg09=H9\nmsg10=H10\nmsg11=M11\nmsg44=M44\nmsg90=M90\n";
 
-std::set<std::string> Listing(const std::string& dir) {
-  std::set<std::string> names;
-  DIR* d = opendir(dir.c_str());
-  while (struct dirent* e = d ? readdir(d) : nullptr) names.insert(e->d_name);
-  if (d) closedir(d);
-  return names;
-}
-
 class Hostile : public ::testing::Test {
  protected:
   void SetUp() override {
     site.Write("dat-message.dat", kMessages);
     mkdir(site.Path("d").c_str(), 0755);
-    before = Listing(site.dir());
+    before = site.Listing();
   }
 
   // A clear page: the header once, then either the form (status 0) or a
-  // message page (status 1); and no file but the lock file and the scratch
-  // file appeared in the working directory.
+  // message page (status 1); and no file but the lock file appeared in the
+  // working directory.
   void ExpectClearPage(const cgi::Result& r, const std::string& what) {
     EXPECT_TRUE(r.status == 0 || r.status == 1) << what << ": status " << r.status;
     EXPECT_EQ(0u, r.out.find(cgi::kHeader)) << what;
     EXPECT_EQ(1u, cgi::CountOf(r.out, "Content-type:")) << what;
     EXPECT_NE(std::string::npos, r.out.find("</html>")) << what;
-    for (const std::string& name : Listing(site.dir())) {
-      if (before.count(name) || name == "lockfile.lock" || name == "tmp.htpasswd") continue;
+    for (const std::string& name : site.Listing()) {
+      if (before.count(name) || name == "lockfile.lock") continue;
       ADD_FAILURE() << what << " left " << name;
     }
   }

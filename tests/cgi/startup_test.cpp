@@ -102,6 +102,26 @@ TEST_F(Startup, LockHeldByAnotherProcessAnswersBusyAtOnce) {
   EXPECT_EQ(0, site.Get("").status);
 }
 
+TEST_F(Startup, LockFileTheWebServerCannotCreateIsNotCalledBusy) {
+  site.Write("dat-message.dat", "msg90=busy\nmsg91=unwritable\n");
+  chmod(site.dir().c_str(), 0755);
+  site.RunAsNobody();
+  cgi::Result r = site.Get("");
+  EXPECT_EQ(cgi::kHeader + "[unwritable]sig", r.out);
+  EXPECT_EQ(1, r.status);
+}
+
+TEST_F(Startup, StartUpLockIsWaitedForAsLongAsLockwaitSays) {
+  site.Write("dat-system.dat", "lockwait=2\n");
+  site.Write("dat-message.dat", "msg90=busy\n");
+  pid_t holder = hobtest::HoldLock(site.Path("lockfile.lock"), 1);
+  EXPECT_EQ(0, site.Get("").status);
+  waitpid(holder, nullptr, 0);
+  holder = hobtest::HoldLock(site.Path("lockfile.lock"), 3);
+  EXPECT_EQ(cgi::kHeader + "[busy]sig", site.Get("").out);
+  waitpid(holder, nullptr, 0);
+}
+
 TEST_F(Startup, MessagePageShowsPercentSignsLiterallyAndCutsLongTexts) {
   CHobFlock holder;
   ASSERT_EQ(0, holder.Lock(site.Path("lockfile.lock").c_str()));

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 #include <limits.h>
 
+#include <regex>
+
 #include "cgi_harness.h"
 
 namespace {
@@ -14,19 +16,21 @@ const char* const kTemplate =
 const char* const kMessages =
     "msg00=M00\nmsg01=M01\nmsg02=M02\nmsg03=M03\nmsg04=M04\nmsg05=M05\nmsg06=M06\nmsg07=M07\n"
     "msg08=M08\nmsg09=H9\nmsg10=H10\nmsg11=M11\nmsg12=M12\nmsg13=M13\nmsg14=M14\nmsg15=M15\n"
-    "msg44=M44\nmsg90=M90\n";
+    "msg16=M16\nmsg44=M44\nmsg90=M90\nmsg91=M91\n";
 
-// A stand-in password tool: records each argument as "[arg]" and a "--" line
-// per run in args.log, prints an entry for -nb*, writes one for -bc*, appends
-// one for -b*.
+// A stand-in password tool: records each argument as "[arg]", its standard
+// input as "<line>" and a "--" line per run in args.log, prints an entry for
+// -ni*, writes one for -ic*, appends one for -i*.
 const char* const kStandIn =
-    "for a in \"$@\"; do printf '[%s]\\n' \"$a\" >> \"$(dirname \"$0\")/args.log\"; done\n"
-    "echo -- >> \"$(dirname \"$0\")/args.log\"\n"
+    "log=\"$(dirname \"$0\")/args.log\"\n"
+    "for a in \"$@\"; do printf '[%s]\\n' \"$a\" >> \"$log\"; done\n"
+    "while IFS= read -r line; do printf '<%s>\\n' \"$line\" >> \"$log\"; done\n"
+    "echo -- >> \"$log\"\n"
     "option=$1; shift 2\n"
     "case \"$option\" in\n"
-    "  -nb*) printf '%s:STANDIN\\n' \"$1\" ;;\n"
-    "  -bc*) printf '%s:STANDIN\\n' \"$2\" > \"$1\" ;;\n"
-    "  -b*) printf '%s:STANDIN\\n' \"$2\" >> \"$1\" ;;\n"
+    "  -ni*) printf '%s:STANDIN\\n' \"$1\" ;;\n"
+    "  -ic*) printf '%s:STANDIN\\n' \"$2\" > \"$1\" ;;\n"
+    "  -i*) printf '%s:STANDIN\\n' \"$2\" >> \"$1\" ;;\n"
     "esac\n";
 
 class Submit : public ::testing::Test {
@@ -95,7 +99,7 @@ TEST_F(Submit, PathIsNormalisedAndTheFormIsFilled) {
                 "H9\n\nF=/home/www/.htpasswd U=bob",
             r.out);
   EXPECT_EQ(0, r.status);
-  EXPECT_EQ("[-nbm]\n[--]\n[bob]\n[secret]\n--\n", ToolArgs());
+  EXPECT_EQ("[-nim]\n[--]\n[bob]\n<secret>\n--\n", ToolArgs());
 }
 
 TEST_F(Submit, DotDotComponentsStayAsTyped) {
@@ -125,16 +129,34 @@ TEST_F(Submit, UnknownOptionAnswersTheFilledFormWithNoActionChosen) {
   EXPECT_FALSE(site.Exists("args.log"));
 }
 
-TEST_F(Submit, DisplayFallsBackToAScratchFileWhenTheToolPrintsNothing) {
-  UseTool(site.WriteScript(
-      "quiet",
-      "for a in \"$@\"; do printf '[%s]\\n' \"$a\" >> \"$(dirname \"$0\")/args.log\"; done\n"
-      "case \"$1\" in -bc*) printf '%s:FROMFILE\\n' \"$4\" > \"$3\" ;; esac\n"));
+// A tool that prints nothing for -ni writes the entry into the file it is given.
+std::string QuietTool(int status) {
+  return "log=\"$(dirname \"$0\")/args.log\"\n"
+         "for a in \"$@\"; do printf '[%s]\\n' \"$a\" >> \"$log\"; done\n"
+         "case \"$1\" in -ic*) printf '%s:FROMFILE\\n' \"$4\" > \"$3\" ;; esac\n"
+         "exit " +
+         std::to_string(status) + "\n";
+}
+
+TEST_F(Submit, DisplayFallsBackToAPrivateScratchFileThatIsGoneAfterwards) {
+  UseTool(site.WriteScript("quiet", QuietTool(0)));
   cgi::Result r = Send("/tmp", "u", "p", "0", "n");
   EXPECT_NE(std::string::npos, r.out.find("R=H10\n\nu:FROMFILE\n\n\nH9")) << r.out;
-  EXPECT_EQ("[-nbd]\n[--]\n[u]\n[p]\n[-bcd]\n[--]\n[./tmp.htpasswd]\n[u]\n[p]\n", ToolArgs());
-  EXPECT_TRUE(site.Exists("tmp.htpasswd"));
-  EXPECT_EQ("", site.Read("tmp.htpasswd"));
+  EXPECT_TRUE(std::regex_match(
+      ToolArgs(),
+      std::regex(
+          R"(\[-nid\]\n\[--\]\n\[u\]\n\[-icd\]\n\[--\]\n\[tmp\.htpasswd\.\w{6}\]\n\[u\]\n)")))
+      << ToolArgs();
+  auto scratchFiles = [&] {
+    int n = 0;
+    for (const std::string& name : site.Listing()) n += name.rfind("tmp.htpasswd", 0) == 0;
+    return n;
+  };
+  EXPECT_EQ(0, scratchFiles());
+
+  UseTool(site.WriteScript("quiet", QuietTool(1)));
+  ExpectMessage(Send("/tmp", "u", "p", "0", "n"), "M08");
+  EXPECT_EQ(0, scratchFiles()) << "the scratch file of a failed run stays";
 }
 
 TEST_F(Submit, DisplayWithAToolThatCannotRunReportsTheFailure) {
@@ -183,7 +205,7 @@ TEST_F(Submit, CreateAndAddShowTheAccessFileText) {
   EXPECT_NE(std::string::npos, r.out.find("|O=,,checked|R=H9\n\nF=" + file + " U=u2")) << r.out;
   EXPECT_EQ("u1:STANDIN\nu2:STANDIN\n", site.Read("d/.htpasswd"));
   EXPECT_EQ(
-      "[-bcd]\n[--]\n[" + file + "]\n[u1]\n[p]\n--\n[-bs]\n[--]\n[" + file + "]\n[u2]\n[p]\n--\n",
+      "[-icd]\n[--]\n[" + file + "]\n[u1]\n<p>\n--\n[-is]\n[--]\n[" + file + "]\n[u2]\n<p>\n--\n",
       ToolArgs());
 }
 
@@ -271,6 +293,78 @@ TEST_F(Submit, OverlongPathOrRequestIsRefusedUnread) {
   ExpectMessage(site.Post(body + "&pad=" + std::string(64 * 1024, 'x')), "M14");
   ExpectMessage(site.Get(body + "&pad=" + std::string(64 * 1024, 'x')), "M14");
   EXPECT_FALSE(site.Exists("args.log"));
+}
+
+TEST_F(Submit, PasswordWithALineBreakIsRefusedBeforeTheToolRuns) {
+  for (const char* pass : {"a\nb", "a\rb", "ab\r\n"})
+    ExpectMessage(Send("/tmp", "u", pass, "1", "n"), "M16");
+  EXPECT_FALSE(site.Exists("args.log"));
+}
+
+// The trace log may be read by others; the password is in it in no form.
+TEST_F(Submit, TraceLogHoldsThePasswordInNoEncoding) {
+  site.Write("dat-system.dat", "opt_trace=1\nwritemode=1\nhtpasswd=" + site.Path("tool") + "\n");
+  const std::string pass = "S3cr3t Pass/\xC3\xBC+%";
+  std::vector<std::pair<std::string, std::string>> fields = {{"path", "/tmp"}, {"user", "u"},
+                                                             {"pass", pass},   {"type", "1"},
+                                                             {"option", "n"},  {"submit", "1"}};
+  site.Post(cgi::FormBody(fields));
+  site.Post("pa%73s=" + cgi::UrlEncode(pass) + "&" + cgi::FormBody(fields));
+  site.SetEnv("QUERY_STRING", "pass=" + cgi::UrlEncode(pass));
+  site.Post(cgi::FormBody(fields));
+  site.SetEnv("QUERY_STRING", "");
+  std::string plain;
+  for (const auto& [name, value] : fields) plain += name + "=" + value + "&";
+  site.Post(plain, "text/plain");
+  std::string multipart;
+  for (const auto& [name, value] : fields) {
+    multipart +=
+        "--b\r\nContent-Disposition: form-data; name=\"" + name + "\"\r\n\r\n" + value + "\r\n";
+  }
+  site.Post(multipart + "--b--\r\n", "multipart/form-data; boundary=b");
+
+  std::string log = site.Read("hob-htpasswd.cgi.log");
+  std::string plus = cgi::UrlEncode(pass);
+  for (size_t at = plus.find("%20"); at != std::string::npos; at = plus.find("%20")) {
+    plus.replace(at, 3, "+");
+  }
+  for (const std::string& form : {pass, std::string("S3cr3t"), cgi::UrlEncode(pass), plus}) {
+    EXPECT_EQ(std::string::npos, log.find(form)) << form;
+  }
+  EXPECT_EQ(5u, cgi::CountOf(log, "pass=***")) << log;
+  EXPECT_EQ(1u, cgi::CountOf(log, "pa%73s=***")) << log;
+  EXPECT_EQ(1u, cgi::CountOf(log, "name=\"pass\"\r\n\r\n***")) << log;
+}
+
+TEST_F(Submit, FilesGetTheModeTheSettingsName) {
+  mkdir(site.Path("d").c_str(), 0755);
+  for (const auto& [setting, mode] : {std::pair<std::string, unsigned>{"filemode=0640\n", 0640},
+                                      {"filemode=600\n", 0600},
+                                      {"filemode=rw-r--r--\n", 0600},
+                                      {"", 0666}}) {
+    site.Write("dat-system.dat",
+               setting + "opt_trace=1\nwritemode=1\nhtpasswd=" + site.Path("tool") + "\n");
+    remove(site.Path("hob-htpasswd.cgi.log").c_str());
+    ASSERT_EQ(0, Send(site.Path("d"), "u", "p", "1", "c").status);
+    for (const char* file : {"d/.htpasswd", "hob-htpasswd.cgi.log"}) {
+      struct stat st;
+      ASSERT_EQ(0, stat(site.Path(file).c_str(), &st));
+      EXPECT_EQ(mode, st.st_mode & 07777) << setting << file;
+    }
+  }
+}
+
+TEST_F(Submit, LockHeldByAnotherRequestIsWaitedForAsLongAsLockwaitSays) {
+  site.Write("dat-system.dat", "lockwait=2\nwritemode=1\nhtpasswd=" + site.Path("tool") + "\n");
+  mkdir(site.Path("d").c_str(), 0755);
+  site.Write("d/.htpasswd", "alice:x\n");
+  pid_t holder = hobtest::HoldLock(site.Path("d/.htpasswd"), 1);
+  EXPECT_EQ(0, Send(site.Path("d"), "u1", "p", "1", "a").status);
+  waitpid(holder, nullptr, 0);
+  holder = hobtest::HoldLock(site.Path("d/.htpasswd"), 3);
+  ExpectMessage(Send(site.Path("d"), "u2", "p", "1", "a"), "M90");
+  waitpid(holder, nullptr, 0);
+  EXPECT_EQ("alice:x\nu1:STANDIN\n", site.Read("d/.htpasswd"));
 }
 
 TEST_F(Submit, EnteredValuesNeverBecomeMarkup) {

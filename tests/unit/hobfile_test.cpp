@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -111,6 +112,26 @@ TEST_F(FileTest, ProgramStartedWhileTheLockIsHeldDoesNotKeepIt) {
   kill(program, SIGKILL);
 }
 
+TEST_F(FileTest, LockHeldElsewhereIsWaitedForUpToTheGivenSeconds) {
+  pid_t holder = hobtest::HoldLock("my.lock", 1);
+  ASSERT_GT(holder, 0);
+  CHobFlock lock;
+  EXPECT_EQ(lock.Lock("my.lock", false, 0), HOB_LOCKED) << "no wait: refused at once";
+  EXPECT_EQ(lock.Lock("my.lock", false, 3), HOB_OK);
+  waitpid(holder, nullptr, 0);
+  lock.Unlock();
+
+  holder = hobtest::HoldLock("my.lock", 3);
+  ASSERT_GT(holder, 0);
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(lock.Lock("my.lock", true, 1), HOB_LOCKED);
+  double waited = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  EXPECT_GE(waited, 1.0);
+  EXPECT_LT(waited, 2.5);
+  kill(holder, SIGKILL);
+  waitpid(holder, nullptr, 0);
+}
+
 TEST_F(FileTest, ReadersShareTheLockAndWritersExcludeThem) {
   auto openInChild = [](const char* mode) {
     return hobtest::InChild([mode] { return CHobFile().Open("data.txt", mode, true, "my.lock"); });
@@ -134,7 +155,8 @@ TEST_F(FileTest, LockFileInMissingDirectoryOrOnDirectoryFails) {
   EXPECT_EQ(lock.Lock("dir"), HOB_FAILED);
   EXPECT_EQ(lock.m_nFd, -1);
   CHobFile file;
-  EXPECT_EQ(file.Open("data.txt", "rb", true, "missing/my.lock"), HOB_LOCKED);
+  EXPECT_EQ(file.Open("data.txt", "rb", true, "missing/my.lock"), HOB_NO_LOCK_FILE);
+  EXPECT_EQ(file.Open("data.txt", "rb", true, "dir"), HOB_NO_LOCK_FILE);
 }
 
 TEST_F(FileTest, RefusedLockLeavesDataFileUntouched) {

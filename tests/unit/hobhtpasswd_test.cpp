@@ -40,48 +40,75 @@ class HtPasswdTest : public ::testing::Test {
   }
 
   // Make dir_/name the tool: it writes its arguments (argv[0] aside) one per
-  // line to dir_/argv and where its stdin and stdout lead to dir_/fds, prints
-  // "printed" and exits with status.
+  // line to dir_/argv, its standard input to dir_/stdin and where its stdout
+  // leads to dir_/stdout, prints "printed" and exits with status.
   void StandIn(int status, const std::string& name = "tool") {
     std::string path = dir_ + "/" + name;
-    hobtest::WriteWhole(
-        path, "#!/bin/sh\nfor a in \"$@\"; do printf '%s\\n' \"$a\"; done > " + dir_ +
-                  "/argv\nfds=$(readlink /proc/$$/fd/0 /proc/$$/fd/1)\necho \"$fds\" > " + dir_ +
-                  "/fds\necho printed\nexit " + std::to_string(status) + "\n");
+    const std::string script =
+        "#!/bin/sh\n"
+        "for a in \"$@\"; do printf '%s\\n' \"$a\"; done > " +
+        dir_ +
+        "/argv\n"
+        "cat > " +
+        dir_ +
+        "/stdin\n"
+        "out=$(readlink /proc/$$/fd/1)\n"
+        "echo \"$out\" > " +
+        dir_ +
+        "/stdout\n"
+        "echo printed\n"
+        "exit " +
+        std::to_string(status) + "\n";
+    hobtest::WriteWhole(path, script);
     chmod(path.c_str(), 0755);
     go.strHtpasswd = path.c_str();
   }
   Lines Argv() { return hobtest::ReadLines(dir_ + "/argv"); }
+  std::string Stdin() { return hobtest::ReadWhole(dir_ + "/stdin"); }
+  std::string Stdout() { return hobtest::ReadWhole(dir_ + "/stdout"); }
   bool ToolRan() { return std::filesystem::exists(dir_ + "/argv"); }
 
   std::string dir_, file_;
 };
 
-TEST_F(HtPasswdTest, EachOperationPassesItsOptionWordThenDashDashAndOneArgumentPerValue) {
+// Every local user can read the arguments of a running process, so the
+// password travels on the tool's standard input.
+TEST_F(HtPasswdTest, EachOperationPassesItsOptionWordDashDashTheArgumentsAndThePasswordOnStdin) {
   StandIn(0);
   const std::string& f = file_;
   const struct {
     int type;
-    Lines encrypt, create, add;  // the arguments before user and password
-  } cases[] = {{0, {"-nbd", "--"}, {"-bcd", "--", f}, {"-bd", "--", f}},
-               {1, {"-nbm", "--"}, {"-bcm", "--", f}, {"-bm", "--", f}},
-               {2, {"-nbs", "--"}, {"-bcs", "--", f}, {"-bs", "--", f}}};
+    Lines encrypt, create, add;
+  } cases[] = {{0, {"-nid", "--"}, {"-icd", "--", f}, {"-id", "--", f}},
+               {1, {"-nim", "--"}, {"-icm", "--", f}, {"-im", "--", f}},
+               {2, {"-nis", "--"}, {"-ics", "--", f}, {"-is", "--", f}}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.type);
-    auto expect = [&](Lines args) {
-      args.insert(args.end(), {"-ann lee", "p w"});
+    auto expect = [&](Lines args, const char* out) {
+      args.push_back("-ann lee");
       EXPECT_EQ(Argv(), args);
+      EXPECT_EQ(Stdin(), "p w\n");
+      EXPECT_EQ(Stdout().rfind(out, 0), 0u) << "nothing printed into the page";
     };
     EXPECT_STREQ(CHobHtPasswd::Encrypt("-ann lee", "p w", c.type).m_pszText, "printed\n");
-    expect(c.encrypt);
-    EXPECT_EQ(hobtest::ReadLines(dir_ + "/fds")[1].rfind("pipe:", 0), 0u);
+    expect(c.encrypt, "pipe:");
     EXPECT_EQ(CHobHtPasswd::WriteNew(file_.c_str(), "-ann lee", "p w", c.type), HOB_HTP_OK);
-    expect(c.create);
+    expect(c.create, "/dev/null");
     EXPECT_EQ(CHobHtPasswd::WriteAdd(file_.c_str(), "-ann lee", "p w", c.type), HOB_HTP_OK);
-    expect(c.add);
-    // Nothing is read from the request, nothing printed into the page.
-    EXPECT_EQ(hobtest::ReadLines(dir_ + "/fds"), (Lines{"/dev/null", "/dev/null"}));
+    expect(c.add, "/dev/null");
   }
+}
+
+TEST_F(HtPasswdTest, PasswordWithALineBreakRunsNothing) {
+  StandIn(0);
+  hobtest::WriteWhole(file_, "old:entry\n");
+  for (const char* password : {"a\nb", "a\rb", "\n"}) {
+    EXPECT_STREQ(CHobHtPasswd::Encrypt("ann", password, 1).m_pszText, "-1");
+    EXPECT_EQ(CHobHtPasswd::WriteNew(file_.c_str(), "ann", password, 1), HOB_HTP_RUN_FAILED);
+    EXPECT_EQ(CHobHtPasswd::WriteAdd(file_.c_str(), "ann", password, 1), HOB_HTP_RUN_FAILED);
+  }
+  EXPECT_FALSE(ToolRan());
+  EXPECT_EQ(hobtest::ReadWhole(file_), "old:entry\n");
 }
 
 // Without its option word the tool would take the user name for a password
@@ -106,7 +133,8 @@ TEST_F(HtPasswdTest, ShellSyntaxReachesTheToolVerbatimAndRunsNothing) {
                                           "a' b\"c", "| cat /etc/passwd", "&& id"}) {
     EXPECT_EQ(CHobHtPasswd::WriteAdd(file_.c_str(), payload.c_str(), payload.c_str(), 0),
               HOB_HTP_OK);
-    EXPECT_EQ(Argv(), (Lines{"-bd", "--", file_, payload, payload}));
+    EXPECT_EQ(Argv(), (Lines{"-id", "--", file_, payload}));
+    EXPECT_EQ(Stdin(), payload + "\n");
   }
   EXPECT_FALSE(std::filesystem::exists(x));
 }
