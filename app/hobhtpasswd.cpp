@@ -92,44 +92,22 @@ bool IsSafeUserName(const CHobString& user) {
   return true;
 }
 
-// Answers the request with the message page built from "templ_info.html" and
-// ends the process with exit status 1. The text is shown as it stands (a "%"
-// in it is not a conversion), cut to 4095 bytes.
-[[noreturn]] void MessageForm(const char* text) {
-  go.log.Trace("MessageForm =====================================================");
-  CHobString message = CHobString(text).Left(4095);
-  CHobString page = ReadText(kInfoTemplate);
-  page.Replace("%SIGNATURE%", ReadText(kSignatureFile).m_pszText, true);
-  page.Replace("%MESSAGE%", message.m_pszText, true);
-  CHobHtml html;
-  html.WriteHttpHeader("text/html", "");
-  html.WriteString(page.m_pszText);
-  go.log.Trace("Program END  =====================================================\n\n");
-  std::exit(1);
-}
-
-// Shows the catalogue text of key and ends the request.
-[[noreturn]] void Fail(const CHobConfig& messages, const char* key) {
-  MessageForm(messages.Value(key).m_pszText);
-}
-
-// Ends the request with the message for a failed tool-driver result: the
-// key for a run that failed, for a missing directory or file, for a file
-// that cannot be written, and "msg90" for a password file in use. Returns on
-// success.
-void CheckDriverResult(const CHobConfig& messages, int result, const char* runFailed,
-                       const char* missing, const char* noAccess) {
+// The key of the message for a tool-driver result, or null on success: the
+// key for a run that failed, for a missing directory or file, for a file that
+// cannot be written, and "msg90" for a password file in use.
+const char* DriverMessage(int result, const char* runFailed, const char* missing,
+                          const char* noAccess) {
   switch (result) {
     case HOB_HTP_RUN_FAILED:
-      Fail(messages, runFailed);
+      return runFailed;
     case HOB_HTP_MISSING:
-      Fail(messages, missing);
+      return missing;
     case HOB_HTP_NO_ACCESS:
-      Fail(messages, noAccess);
+      return noAccess;
     case HOB_HTP_BUSY:
-      Fail(messages, "msg90");
+      return "msg90";
     default:
-      return;
+      return nullptr;
   }
 }
 
@@ -146,7 +124,8 @@ CHobString PrepareForm(const CHobConfig& settings) {
   return page;
 }
 
-// Marks the radio button of choice (0..2) among placeholders[0..2].
+// Marks the radio button of choice (0..2) among placeholders[0..2]; any
+// other choice clears all three.
 void MarkChoice(CHobString& page, const char* const placeholders[3], int choice) {
   for (int i = 0; i < 3; i++) page.Replace(placeholders[i], i == choice ? "checked" : "", false);
 }
@@ -154,15 +133,14 @@ void MarkChoice(CHobString& page, const char* const placeholders[3], int choice)
 const char* const kTypePlaceholders[3] = {"%TYPE0%", "%TYPE1%", "%TYPE2%"};
 const char* const kOptionPlaceholders[3] = {"%OPT0%", "%OPT1%", "%OPT2%"};
 
-void WriteFirstVisit(CHobHtml& html, CHobString& page) {
-  html.WriteHttpHeader("text/html", "");
+// The first-visit form: empty fields, type 0 and option "n" preselected.
+void FillFirstVisit(CHobString& page) {
   page.Replace("%PATH%", "", false);
   page.Replace("%USER%", "", false);
   page.Replace("%PASS%", "", false);
   MarkChoice(page, kTypePlaceholders, 0);
   MarkChoice(page, kOptionPlaceholders, 0);
   page.Replace("<!--RESULT-->", "", false);
-  html.WriteString(page.m_pszText);
 }
 
 // The access-control file text under its heading, escaped for the page, with
@@ -176,80 +154,116 @@ CHobString AccessFileText(const CHobConfig& messages, const CHobString& password
   return text;
 }
 
-// The entry the tool prints for option "n". When the tool prints nothing, the
-// entry is taken from a scratch password file shared by all requests, under
-// the default lock.
-CHobString DisplayEntry(const CHobConfig& messages, const CHobString& user, const CHobString& pass,
-                        int type) {
-  CHobString entry = CHobHtPasswd::Encrypt(user.m_pszText, pass.m_pszText, type);
+// The entry the tool prints for option "n", into entry. When the tool prints
+// nothing, the entry is taken from a scratch password file shared by all
+// requests, under the default lock; the scratch file is left empty on every
+// path. Returns the key of the message on failure, else null.
+const char* DisplayEntry(const CHobString& user, const CHobString& pass, int type,
+                         CHobString& entry) {
+  entry = CHobHtPasswd::Encrypt(user.m_pszText, pass.m_pszText, type);
   go.log.Trace("Encrypt=(%s)", entry.m_pszText);
   entry.Trim();
-  if (!entry.IsEmpty() && entry != "-1") return entry;
+  if (!entry.IsEmpty() && entry != "-1") return nullptr;
 
   CHobFile lock;
-  if (lock.Lock() != 0) Fail(messages, "msg90");
-  CheckDriverResult(messages,
-                    CHobHtPasswd::WriteNew(kScratchFile, user.m_pszText, pass.m_pszText, type),
+  if (lock.Lock() != HOB_OK) return "msg90";
+  const char* key =
+      DriverMessage(CHobHtPasswd::WriteNew(kScratchFile, user.m_pszText, pass.m_pszText, type),
                     "msg08", "msg03", "msg44");
-  entry = ReadText(kScratchFile);
+  entry = key == nullptr ? ReadText(kScratchFile) : CHobString();
   CHobFile scratch;
   scratch.WriteFile(kScratchFile, "", 0);
-  lock.Unlock();
-  return entry;
+  return key;
 }
 
-// Handles a submitted form: checks the input, runs the chosen action and
-// answers with the filled form. Ends the process on any failure.
-void Submit(CHobForm& form, CHobHtml& html, CHobString& page, const CHobConfig& messages) {
-  html.WriteHttpHeader("text/html", "");
+// The fields of a submitted form, path normalised.
+struct Submission {
+  CHobString dir;  // the directory: separators normalised, no trailing "/"
+  CHobString user;
+  CHobString pass;
+  CHobString type;
+  CHobString option;
+};
 
+Submission ReadSubmission(const CHobForm& form) {
+  Submission in;
   CHobStrPath path;
   CHobString entered = form.Value("path") + "/";
   path.Split(entered.m_pszText);
-  CHobString dir = path.Directory("/");
-  CHobString user = form.Value("user");
-  CHobString pass = form.Value("pass");
-  CHobString typeText = form.Value("type");
-  CHobString option = form.Value("option");
+  in.dir = path.Directory("/");
+  in.user = form.Value("user");
+  in.pass = form.Value("pass");
+  in.type = form.Value("type");
+  in.option = form.Value("option");
+  return in;
+}
 
-  if (dir.IsEmpty()) Fail(messages, "msg00");
-  if (dir == "." || dir.m_pszText[0] != '/') Fail(messages, "msg07");
-  if (user.IsEmpty()) Fail(messages, "msg01");
-  if (!IsSafeUserName(user)) Fail(messages, "msg11");
-  if (pass.IsEmpty()) Fail(messages, "msg02");
+// The first check the submission fails, as a message key, or null.
+const char* CheckSubmission(const Submission& in) {
+  if (in.dir.IsEmpty()) return "msg00";
+  if (in.dir == "." || in.dir.m_pszText[0] != '/') return "msg07";
+  if (in.user.IsEmpty()) return "msg01";
+  if (!IsSafeUserName(in.user)) return "msg11";
+  if (in.pass.IsEmpty()) return "msg02";
+  return nullptr;
+}
 
-  page.Replace("%PATH%", HtmlEscape((dir + "/").m_pszText, true).m_pszText, false);
-  page.Replace("%USER%", HtmlEscape(user.m_pszText, true).m_pszText, false);
-  page.Replace("%PASS%", HtmlEscape(pass.m_pszText, true).m_pszText, false);
-  if (typeText == "0" || typeText == "1" || typeText == "2") {
-    MarkChoice(page, kTypePlaceholders, typeText.m_pszText[0] - '0');
+// Handles a submitted form: checks the input, runs the chosen action and fills
+// the form page with the entered values and the result. Returns the key of
+// the message to answer with instead, or null when the page is the answer.
+const char* Submit(const CHobForm& form, const CHobConfig& messages, CHobString& page) {
+  Submission in = ReadSubmission(form);
+  if (const char* key = CheckSubmission(in)) return key;
+
+  page.Replace("%PATH%", HtmlEscape((in.dir + "/").m_pszText, true).m_pszText, false);
+  page.Replace("%USER%", HtmlEscape(in.user.m_pszText, true).m_pszText, false);
+  page.Replace("%PASS%", HtmlEscape(in.pass.m_pszText, true).m_pszText, false);
+  if (in.type == "0" || in.type == "1" || in.type == "2") {
+    MarkChoice(page, kTypePlaceholders, in.type.m_pszText[0] - '0');
   }
-  int type = static_cast<int>(typeText);
+  int type = static_cast<int>(in.type);
 
-  CHobString passwordFile = dir + kPasswordFileName;
+  CHobString passwordFile = in.dir + kPasswordFileName;
+  const char* user = in.user.m_pszText;
+  const char* pass = in.pass.m_pszText;
+  const char* key = nullptr;
   CHobString result;
-  if (option == "n") {
+  if (in.option == "n") {
     MarkChoice(page, kOptionPlaceholders, 0);
-    CHobString entry = DisplayEntry(messages, user, pass, type);
+    CHobString entry;
+    key = DisplayEntry(in.user, in.pass, type, entry);
     result = HtmlEscape((messages.Value("msg10") + "\n\n" + entry + "\n\n").m_pszText, true);
-  } else if (option == "c") {
+  } else if (in.option == "c") {
     MarkChoice(page, kOptionPlaceholders, 1);
-    CheckDriverResult(
-        messages,
-        CHobHtPasswd::WriteNew(passwordFile.m_pszText, user.m_pszText, pass.m_pszText, type),
-        "msg08", "msg03", "msg04");
-  } else if (option == "a") {
+    key = DriverMessage(CHobHtPasswd::WriteNew(passwordFile.m_pszText, user, pass, type), "msg08",
+                        "msg03", "msg04");
+  } else if (in.option == "a") {
     MarkChoice(page, kOptionPlaceholders, 2);
-    CheckDriverResult(
-        messages,
-        CHobHtPasswd::WriteAdd(passwordFile.m_pszText, user.m_pszText, pass.m_pszText, type),
-        "msg08", "msg05", "msg06");
+    key = DriverMessage(CHobHtPasswd::WriteAdd(passwordFile.m_pszText, user, pass, type), "msg08",
+                        "msg05", "msg06");
   } else {
-    return;
+    // An unknown action runs nothing: the form comes back to choose one.
+    MarkChoice(page, kOptionPlaceholders, -1);
+    page.Replace("<!--RESULT-->", "", false);
+    return nullptr;
   }
-  result += AccessFileText(messages, passwordFile, user);
+  if (key != nullptr) return key;
+  result += AccessFileText(messages, passwordFile, in.user);
   page.Replace("<!--RESULT-->", result.m_pszText, false);
+  return nullptr;
+}
+
+// Writes the message page built from "templ_info.html" with text, shown as it
+// stands (a "%" in it is not a conversion) and cut to 4095 bytes.
+void MessageForm(CHobHtml& html, const char* text) {
+  go.log.Trace("MessageForm =====================================================");
+  CHobString message = CHobString(text).Left(4095);
+  CHobString page = ReadText(kInfoTemplate);
+  page.Replace("%SIGNATURE%", ReadText(kSignatureFile).m_pszText, true);
+  page.Replace("%MESSAGE%", message.m_pszText, true);
+  html.WriteHttpHeader("text/html", "");
   html.WriteString(page.m_pszText);
+  go.log.Trace("Program END  =====================================================\n\n");
 }
 
 }  // namespace
@@ -264,10 +278,15 @@ int main() {
         "entered.\n");
     return 1;
   }
+
+  CHobHtml html;
   CHobConfig messages(false);
   CHobConfig settings(true);
   messages.ReadFile(kMessageFile);
-  if (settings.ReadFile(kSystemFile, true) == HOB_LOCKED) Fail(messages, "msg90");
+  if (settings.ReadFile(kSystemFile, true) == HOB_LOCKED) {
+    MessageForm(html, messages.Value("msg90").m_pszText);
+    return 1;
+  }
 
   CHobString logName = CHobString(kProgramName) + ".log";
   go.log.Initialize(logName.m_pszText);
@@ -275,15 +294,20 @@ int main() {
   go.log.Trace("%s START =====================================================", kProgramName);
 
   CHobForm form;
-  CHobHtml html;
   CHobString page = PrepareForm(settings);
+  const char* key = nullptr;
   // A request with items but no "submit" (a stale link, a probe) gets the form.
   if (form.QueryString() == 0 || form.Data("submit") == nullptr) {
-    WriteFirstVisit(html, page);
+    FillFirstVisit(page);
   } else {
-    Submit(form, html, page, messages);
+    key = Submit(form, messages, page);
   }
-
+  if (key != nullptr) {
+    MessageForm(html, messages.Value(key).m_pszText);
+    return 1;
+  }
+  html.WriteHttpHeader("text/html", "");
+  html.WriteString(page.m_pszText);
   go.log.Trace("%s  END  =====================================================\n\n", kProgramName);
   return 0;
 }

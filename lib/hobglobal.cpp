@@ -1,6 +1,5 @@
 // CHobGlobal: the process context. The single instance go is built during
-// static initialisation, before main, and destroyed at process exit, also
-// when the process ends through exit().
+// static initialisation, before main, and destroyed at process exit.
 #include "hobglobal.h"
 
 CHobGlobal go;

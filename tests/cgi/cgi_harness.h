@@ -6,7 +6,6 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <ftw.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -23,6 +22,8 @@
 #include <utility>
 #include <vector>
 
+#include "hob_test.h"
+
 namespace cgi {
 
 struct Result {
@@ -33,17 +34,8 @@ struct Result {
 // "Content-type: text/html" and the empty line that ends the header.
 inline const std::string kHeader = "Content-type: text/html\n\n";
 
-inline std::string ReadWhole(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
-
-inline void WriteWhole(const std::string& path, const std::string& contents) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << contents;
-}
+using hobtest::ReadWhole;
+using hobtest::WriteWhole;
 
 // Percent-encodes every byte but letters and digits.
 inline std::string UrlEncode(const std::string& s) {
@@ -82,20 +74,13 @@ inline size_t CountOf(const std::string& haystack, const std::string& needle) {
 class Site {
  public:
   explicit Site(bool withSiteFiles = true) {
-    char tmpl[] = "/tmp/hob-cgi-XXXXXX";
-    dir_ = mkdtemp(tmpl);
     if (withSiteFiles) CopySiteFiles();
-  }
-  ~Site() {
-    nftw(
-        dir_.c_str(), [](const char* p, const struct stat*, int, struct FTW*) { return remove(p); },
-        16, FTW_DEPTH | FTW_PHYS);
   }
   Site(const Site&) = delete;
   Site& operator=(const Site&) = delete;
 
-  const std::string& dir() const { return dir_; }
-  std::string Path(const std::string& name) const { return dir_ + "/" + name; }
+  const std::string& dir() const { return temp_.dir(); }
+  std::string Path(const std::string& name) const { return temp_.Path(name); }
   void Write(const std::string& name, const std::string& contents) const {
     WriteWhole(Path(name), contents);
   }
@@ -134,8 +119,8 @@ class Site {
 
   // Runs the program with the environment set so far and body on standard input.
   Result Run(const std::string& body) {
-    std::string in = dir_ + ".stdin";
-    std::string out = dir_ + ".stdout";
+    std::string in = dir() + ".stdin";
+    std::string out = dir() + ".stdout";
     WriteWhole(in, body);
     std::map<std::string, std::string> merged = {
         {"GATEWAY_INTERFACE", "CGI/1.1"},
@@ -157,7 +142,7 @@ class Site {
     if (pid == 0) {
       int fin = open(in.c_str(), O_RDONLY);
       int fout = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      if (fin < 0 || fout < 0 || chdir(dir_.c_str()) != 0) _exit(126);
+      if (fin < 0 || fout < 0 || chdir(dir().c_str()) != 0) _exit(126);
       dup2(fin, 0);
       dup2(fout, 1);
       execle(HOB_CGI_PATH, "hob-htpasswd.cgi", static_cast<char*>(nullptr), envp.data());
@@ -191,7 +176,7 @@ class Site {
     closedir(d);
   }
 
-  std::string dir_;
+  hobtest::TempDir temp_;
   std::map<std::string, std::string> env_;
 };
 

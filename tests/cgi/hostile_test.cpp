@@ -33,17 +33,12 @@ class Hostile : public ::testing::Test {
 
   // A clear page: the header once, then either the form (status 0) or a
   // message page (status 1); and no file but the lock file and the scratch
-  // file appeared in the working directory. An unknown option is answered
-  // with the header alone.
-  void ExpectClearPage(const cgi::Result& r, const std::string& what, bool headerOnly = false) {
+  // file appeared in the working directory.
+  void ExpectClearPage(const cgi::Result& r, const std::string& what) {
     EXPECT_TRUE(r.status == 0 || r.status == 1) << what << ": status " << r.status;
     EXPECT_EQ(0u, r.out.find(cgi::kHeader)) << what;
     EXPECT_EQ(1u, cgi::CountOf(r.out, "Content-type:")) << what;
-    if (headerOnly) {
-      EXPECT_EQ(cgi::kHeader, r.out) << what;
-    } else {
-      EXPECT_NE(std::string::npos, r.out.find("</html>")) << what;
-    }
+    EXPECT_NE(std::string::npos, r.out.find("</html>")) << what;
     for (const std::string& name : Listing(site.dir())) {
       if (before.count(name) || name == "lockfile.lock" || name == "tmp.htpasswd") continue;
       ADD_FAILURE() << what << " left " << name;
@@ -108,13 +103,6 @@ TEST_F(Hostile, FloodOfSeparatorsInTheQueryString) {
   ExpectClearPage(site.Get(std::string(30000, '%')), "30,000 %");
 }
 
-TEST_F(Hostile, HundredsOfThousandsOfDistinctFieldsAreDecodedInLinearTime) {
-  std::string body;
-  for (int i = 0; i < 100000; i++) body += "f" + std::to_string(i) + "=&";
-  body += "submit=1";
-  ExpectClearPage(PostRaw(body, std::to_string(body.size())), "100,000 fields");
-}
-
 TEST_F(Hostile, MarkupInEveryFieldNeverReachesThePage) {
   const char* payloads[] = {
       "<script>alert(1)</script>",
@@ -150,31 +138,32 @@ TEST_F(Hostile, MarkupInEveryFieldNeverReachesThePage) {
       }
       cgi::Result r = site.Post(cgi::FormBody(form));
       std::string what = std::string(field) + " = " + payload;
-      ExpectClearPage(r, what, std::string(field) == "option");
+      ExpectClearPage(r, what);
       EXPECT_EQ(std::string::npos, r.out.find(payload)) << what;
     }
   }
 }
 
 TEST_F(Hostile, ShellSyntaxInEveryFieldRunsNothing) {
-  const char* payloads[] = {"; touch /tmp/x", "$(touch /tmp/x)",   "`touch /tmp/x`",
-                            "a' b\"c",        "| cat /etc/passwd", "&& id"};
+  const std::string x = site.Path("x");
+  const std::string payloads[] = {"; touch " + x, "$(touch " + x + ")", "`touch " + x + "`",
+                                  "a' b\"c",      "| cat /etc/passwd",  "&& id"};
   const char* fields[] = {"path", "user", "pass", "type", "option", "submit"};
-  for (const char* payload : payloads) {
+  for (const std::string& payload : payloads) {
     for (const char* field : fields) {
-      remove("/tmp/x");
       std::vector<std::pair<std::string, std::string>> form = {
           {"path", site.Path("d")}, {"user", "u"},    {"pass", "p"}, {"type", "1"},
           {"option", "c"},          {"submit", "Run"}};
       for (auto& f : form) {
-        if (f.first == field)
-          f.second = f.first == "path" ? "/tmp/" + std::string(payload) : payload;
+        if (f.first == field) f.second = f.first == "path" ? site.Path("d/") + payload : payload;
       }
       cgi::Result r = site.Post(cgi::FormBody(form));
       std::string what = std::string(field) + " = " + payload;
-      EXPECT_TRUE(r.status == 0 || r.status == 1) << what;
-      struct stat st;
-      EXPECT_NE(0, stat("/tmp/x", &st)) << "a command ran for " << what;
+      ExpectClearPage(r, what);
+      EXPECT_FALSE(site.Exists("x")) << "a command ran for " << what;
+      if (std::string(field) == "user") {
+        EXPECT_EQ(0u, site.Read("d/.htpasswd").find(payload + ":")) << "stored as typed: " << what;
+      }
     }
   }
 }

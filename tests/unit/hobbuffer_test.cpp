@@ -98,6 +98,8 @@ TEST(BufferFind, PatternIsTriedOnlyWhereItFits) {
   EXPECT_EQ(b.Find("", 0, 2), 2);
   EXPECT_EQ(b.Find("", 0, 5), -1);
   EXPECT_EQ(b.Find("c", 1, 3), -1);
+  // The zero byte after the data is no part of it.
+  EXPECT_EQ(b.Find(std::string("e\0", 2).data(), 2), -1);
 }
 
 TEST(BufferToken, MissingMarkersGiveEmptyOrWhole) {

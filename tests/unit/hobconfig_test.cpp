@@ -9,21 +9,12 @@
 #include <sstream>
 #include <string>
 
+#include "hob_test.h"
 #include "hobfile.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-void Put(const char* path, const std::string& bytes) {
-  std::ofstream(path, std::ios::binary) << bytes;
-}
-
-std::string Get(const char* path) {
-  std::ostringstream bytes;
-  bytes << std::ifstream(path, std::ios::binary).rdbuf();
-  return bytes.str();
-}
 
 // Each test runs in a fresh working directory.
 class ConfigTest : public ::testing::Test {
@@ -52,7 +43,7 @@ std::string Entries(const CHobConfig& config) {
 }
 
 std::string ReadEntries(const std::string& file, bool perHex) {
-  Put("s.dat", file);
+  hobtest::WriteWhole("s.dat", file);
   CHobConfig config(perHex);
   int count = config.ReadFile("s.dat");
   return std::to_string(count) + ":" + Entries(config);
@@ -81,7 +72,7 @@ TEST_F(ConfigTest, PerHexRoundTripsAwkwardKeysAndValues) {
   out.Add("k=1", "line1\nline2\r\n");
   out.Add("#pad ", " 100%");
   EXPECT_EQ(out.WriteFile("s.dat"), 52);
-  EXPECT_EQ(Get("s.dat"), "a+b=x%3Dy\nk%3D1=line1%0Aline2%0D%0A\n%23pad+=+100%25\n");
+  EXPECT_EQ(hobtest::ReadWhole("s.dat"), "a+b=x%3Dy\nk%3D1=line1%0Aline2%0D%0A\n%23pad+=+100%25\n");
   CHobConfig in(true);
   EXPECT_EQ(in.ReadFile("s.dat"), 3);
   EXPECT_EQ(Entries(in), Entries(out));
@@ -98,18 +89,18 @@ TEST_F(ConfigTest, FailedReadLeavesMapEmpty) {
 }
 
 TEST_F(ConfigTest, WriteReplacesFileOrFails) {
-  Put("s.dat", "a=1\n");
+  hobtest::WriteWhole("s.dat", "a=1\n");
   CHobConfig config;
   EXPECT_EQ(config.WriteFile("s.dat"), 0);
-  EXPECT_EQ(Get("s.dat"), "");
+  EXPECT_EQ(hobtest::ReadWhole("s.dat"), "");
   config.Add("k", "v w");
   EXPECT_EQ(config.WriteFile("s.dat", true), 6);
-  EXPECT_EQ(Get("s.dat"), "k=v w\n");
+  EXPECT_EQ(hobtest::ReadWhole("s.dat"), "k=v w\n");
   EXPECT_EQ(config.WriteFile("missing/s.dat"), HOB_FAILED);
 }
 
 TEST_F(ConfigTest, LockHeldByAnotherProcessGivesMinusTwo) {
-  Put("s.dat", "a=1\n");
+  hobtest::WriteWhole("s.dat", "a=1\n");
   CHobFlock held;
   ASSERT_EQ(held.Lock(nullptr), HOB_OK);
   fflush(nullptr);
@@ -124,7 +115,7 @@ TEST_F(ConfigTest, LockHeldByAnotherProcessGivesMinusTwo) {
   int status = 0;
   waitpid(pid, &status, 0);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-  EXPECT_EQ(Get("s.dat"), "a=1\n");
+  EXPECT_EQ(hobtest::ReadWhole("s.dat"), "a=1\n");
 
   held.Unlock();
   CHobConfig config;

@@ -1,6 +1,8 @@
 #include "hobfile.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -11,19 +13,11 @@
 #include <sstream>
 #include <string>
 
+#include "hob_test.h"
+
 namespace fs = std::filesystem;
 
 namespace {
-
-void Put(const char* path, const std::string& bytes) {
-  std::ofstream(path, std::ios::binary) << bytes;
-}
-
-std::string Get(const char* path) {
-  std::ostringstream bytes;
-  bytes << std::ifstream(path, std::ios::binary).rdbuf();
-  return bytes.str();
-}
 
 // Each test runs in a fresh working directory, under umask 022, holding a
 // directory "dir" and a file "data.txt" with "old".
@@ -34,7 +28,7 @@ class FileTest : public ::testing::Test {
     fs::create_directories(dir_ / "dir");
     fs::current_path(dir_);
     umask(022);
-    Put("data.txt", "old");
+    hobtest::WriteWhole("data.txt", "old");
   }
   void TearDown() override {
     fs::current_path(home_);
@@ -47,18 +41,8 @@ class FileTest : public ::testing::Test {
 
 int Mode(const char* path) { return static_cast<int>(fs::status(path).permissions()); }
 
-// Runs body in a forked process; its result comes back through the exit status.
-int InChild(const std::function<int()>& body) {
-  fflush(nullptr);
-  pid_t pid = fork();
-  if (pid == 0) _exit(body() & 0xff);
-  int status = 0;
-  waitpid(pid, &status, 0);
-  return WIFEXITED(status) ? static_cast<signed char>(WEXITSTATUS(status)) : 99;
-}
-
 int LockInChild(const char* path) {
-  return InChild([path] { return CHobFlock().Lock(path); });
+  return hobtest::InChild([path] { return CHobFlock().Lock(path); });
 }
 
 TEST_F(FileTest, MissingLockFileCreatedWith0666ExistingOneUsedAsIs) {
@@ -68,7 +52,7 @@ TEST_F(FileTest, MissingLockFileCreatedWith0666ExistingOneUsedAsIs) {
   chmod("data.txt", 0600);
   EXPECT_EQ(lock.Lock("data.txt"), HOB_OK);
   EXPECT_EQ(Mode("data.txt"), 0600);
-  EXPECT_EQ(Get("data.txt"), "old");
+  EXPECT_EQ(hobtest::ReadWhole("data.txt"), "old");
 }
 
 TEST_F(FileTest, SecondProcessRefusedUntilLockReleased) {
@@ -84,9 +68,41 @@ TEST_F(FileTest, SecondProcessRefusedUntilLockReleased) {
   EXPECT_EQ(LockInChild("my.lock"), HOB_OK) << "the destructor must release the lock";
 }
 
+// A holder that ends while a program it started still runs (a request cut
+// off by the web server while the password tool works) leaves the lock free.
+TEST_F(FileTest, ProgramStartedWhileTheLockIsHeldDoesNotKeepIt) {
+  int report[2];
+  ASSERT_EQ(pipe(report), 0);
+  pid_t holder = fork();
+  if (holder == 0) {
+    CHobFlock lock;
+    if (lock.Lock("my.lock") != HOB_OK) _exit(1);
+    // The child's copy of the close-on-exec pipe closes when it starts the
+    // program, which ends the read below.
+    int started[2];
+    if (pipe2(started, O_CLOEXEC) != 0) _exit(1);
+    pid_t program = fork();
+    if (program == 0) {
+      execl("/bin/sleep", "sleep", "30", static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    close(started[1]);
+    char byte;
+    if (read(started[0], &byte, 1) != 0) _exit(1);
+    _exit(write(report[1], &program, sizeof program) == sizeof program ? 0 : 1);
+  }
+  close(report[1]);
+  pid_t program = 0;
+  ASSERT_EQ(read(report[0], &program, sizeof program), static_cast<ssize_t>(sizeof program));
+  close(report[0]);
+  waitpid(holder, nullptr, 0);
+  EXPECT_EQ(LockInChild("my.lock"), HOB_OK) << "the running program kept the lock";
+  kill(program, SIGKILL);
+}
+
 TEST_F(FileTest, ReadersShareTheLockAndWritersExcludeThem) {
   auto openInChild = [](const char* mode) {
-    return InChild([mode] { return CHobFile().Open("data.txt", mode, true, "my.lock"); });
+    return hobtest::InChild([mode] { return CHobFile().Open("data.txt", mode, true, "my.lock"); });
   };
   {
     CHobFile reader;
@@ -113,21 +129,22 @@ TEST_F(FileTest, LockFileInMissingDirectoryOrOnDirectoryFails) {
 TEST_F(FileTest, RefusedLockLeavesDataFileUntouched) {
   CHobFlock lock;
   ASSERT_EQ(lock.Lock("my.lock"), HOB_OK);
-  EXPECT_EQ(InChild([] {
+  EXPECT_EQ(hobtest::InChild([] {
               CHobFile file;
               int result = file.Open("data.txt", "wb", true, "my.lock");
               return file.m_pFile == stdout ? result : 99;
             }),
             HOB_LOCKED);
-  EXPECT_EQ(InChild([] { return CHobFile().WriteFile("data.txt", "new", 3, true, "my.lock"); }),
-            HOB_LOCKED);
-  EXPECT_EQ(InChild([] {
+  EXPECT_EQ(
+      hobtest::InChild([] { return CHobFile().WriteFile("data.txt", "new", 3, true, "my.lock"); }),
+      HOB_LOCKED);
+  EXPECT_EQ(hobtest::InChild([] {
               CHobBuffer out;
               int result = CHobFile().ReadFile("data.txt", out, true, "my.lock");
               return out.length == 0 ? result : 99;
             }),
             HOB_LOCKED);
-  EXPECT_EQ(Get("data.txt"), "old");
+  EXPECT_EQ(hobtest::ReadWhole("data.txt"), "old");
 }
 
 TEST_F(FileTest, OpenHoldsLockUntilClose) {
@@ -165,7 +182,7 @@ TEST_F(FileTest, LongLinesAndLastLineWithoutNewlineReadWhole) {
   std::string line5000(5000, 'x');
   std::string line2047(2047, 'y');  // the first piece ends right before its newline
   std::string tail(3000, 'z');
-  Put("data.txt", line5000 + "\n" + line2047 + "\n" + tail);
+  hobtest::WriteWhole("data.txt", line5000 + "\n" + line2047 + "\n" + tail);
   CHobFile file;
   ASSERT_EQ(file.Open("data.txt", "rb"), HOB_OK);
   CHobString line;
@@ -196,8 +213,8 @@ TEST_F(FileTest, ReadBufferKeepsRequestedLengthZeroFilled) {
 }
 
 TEST_F(FileTest, ReadFileGivesWholeFileOrEmptyBuffer) {
-  Put("bin.dat", std::string("a\0b\n", 4));
-  Put("empty.txt", "");
+  hobtest::WriteWhole("bin.dat", std::string("a\0b\n", 4));
+  hobtest::WriteWhole("empty.txt", "");
   CHobFile file;
   CHobBuffer out;
   ASSERT_EQ(file.ReadFile("bin.dat", out), 4);
@@ -214,10 +231,10 @@ TEST_F(FileTest, ReadFileGivesWholeFileOrEmptyBuffer) {
 TEST_F(FileTest, WriteFileReplacesContentsOrFails) {
   CHobFile file;
   EXPECT_EQ(file.WriteFile("data.txt", "ab", 2, true, "my.lock"), 2);
-  EXPECT_EQ(Get("data.txt"), "ab");
+  EXPECT_EQ(hobtest::ReadWhole("data.txt"), "ab");
   EXPECT_EQ(LockInChild("my.lock"), HOB_OK);
   EXPECT_EQ(file.WriteFile("data.txt", "", 0), 0);
-  EXPECT_EQ(Get("data.txt"), "");
+  EXPECT_EQ(hobtest::ReadWhole("data.txt"), "");
   EXPECT_EQ(file.WriteFile("missing/data.txt", "ab", 2), HOB_FAILED);
   EXPECT_EQ(file.WriteFile("dir", "ab", 2), HOB_FAILED);
   EXPECT_EQ(file.WriteFile("/dev/full", "ab", 2), HOB_FAILED);
@@ -231,7 +248,7 @@ TEST_F(FileTest, WritesReportCountsAndFailures) {
   EXPECT_EQ(file.WriteBuffer("d\0e", 3), 3);
   EXPECT_EQ(file.WriteFormat("%d-%s", 7, "x"), 3);
   file.Close();
-  EXPECT_EQ(Get("data.txt"), std::string("abcd\0e7-x", 9));
+  EXPECT_EQ(hobtest::ReadWhole("data.txt"), std::string("abcd\0e7-x", 9));
   ASSERT_EQ(file.Open("/dev/full", "wb"), HOB_OK);
   setvbuf(file.m_pFile, nullptr, _IONBF, 0);
   EXPECT_EQ(file.WriteString("abc"), 0);

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 #include <sys/time.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -200,6 +202,33 @@ TEST_F(FormTest, AddRefusesAnExistingNameAndSetAtEmptiesTheUploadFields) {
   EXPECT_STREQ(a.m_strContentType.m_pszText, "");
   EXPECT_EQ(a.m_bufData.length, 0);
   EXPECT_EQ(form_.SetAt("b", "4"), 1);
+}
+
+// Seconds to decode a query of fields distinct names.
+double SecondsToDecodeDistinctFields(int fields) {
+  std::string query;
+  for (int i = 0; i < fields; i++) query += "f" + std::to_string(i) + "=&";
+  go.env.REQUEST_METHOD = "GET";
+  go.env.QUERY_STRING = query.c_str();
+  CHobForm form;
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(form.QueryString(), fields);
+  double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  go.env.QUERY_STRING = "";
+  return seconds;
+}
+
+// Linear decoding takes 8 times as long for 8 times the fields; a scan of
+// the entries per field would take 64 times as long. A busy machine may slow
+// one run, so a run somewhat over the limit is tried again.
+TEST(FormGrowth, EightTimesTheDistinctFieldsTakeAtMostSixteenTimesAsLong) {
+  double small = 1e9;
+  for (int run = 0; run < 3; run++) small = std::min(small, SecondsToDecodeDistinctFields(10000));
+  double large = SecondsToDecodeDistinctFields(80000);
+  for (int retry = 0; retry < 2 && large >= 16 * small && large < 32 * small; retry++) {
+    large = std::min(large, SecondsToDecodeDistinctFields(80000));
+  }
+  EXPECT_LT(large, 16 * small) << small << " s for 10,000 fields, " << large << " s for 80,000";
 }
 
 }  // namespace

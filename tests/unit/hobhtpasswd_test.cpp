@@ -14,36 +14,13 @@
 #include <string>
 #include <vector>
 
+#include "hob_test.h"
 #include "hobfile.h"
 #include "hobglobal.h"
 
 namespace {
 
 using Lines = std::vector<std::string>;
-
-std::string Get(const std::string& path) {
-  std::ostringstream text;
-  text << std::ifstream(path, std::ios::binary).rdbuf();
-  return text.str();
-}
-
-void Put(const std::string& path, const std::string& text) {
-  std::ofstream(path, std::ios::binary) << text;
-}
-
-Lines GetLines(const std::string& path) {
-  std::istringstream in(Get(path));
-  Lines lines;
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
-}
-
-// The real tool's verdict on user's password in file.
-bool Verifies(const std::string& file, const std::string& user, const std::string& password) {
-  std::string command =
-      "/usr/bin/htpasswd -vb '" + file + "' '" + user + "' '" + password + "' 2>/dev/null";
-  return std::system(command.c_str()) == 0;
-}
 
 // Each test has a fresh directory holding the password file and the trace log.
 class HtPasswdTest : public ::testing::Test {
@@ -67,13 +44,14 @@ class HtPasswdTest : public ::testing::Test {
   // "printed" and exits with status.
   void StandIn(int status, const std::string& name = "tool") {
     std::string path = dir_ + "/" + name;
-    Put(path, "#!/bin/sh\nfor a in \"$@\"; do printf '%s\\n' \"$a\"; done > " + dir_ +
+    hobtest::WriteWhole(
+        path, "#!/bin/sh\nfor a in \"$@\"; do printf '%s\\n' \"$a\"; done > " + dir_ +
                   "/argv\nfds=$(readlink /proc/$$/fd/0 /proc/$$/fd/1)\necho \"$fds\" > " + dir_ +
                   "/fds\necho printed\nexit " + std::to_string(status) + "\n");
     chmod(path.c_str(), 0755);
     go.strHtpasswd = path.c_str();
   }
-  Lines Argv() { return GetLines(dir_ + "/argv"); }
+  Lines Argv() { return hobtest::ReadLines(dir_ + "/argv"); }
   bool ToolRan() { return std::filesystem::exists(dir_ + "/argv"); }
 
   std::string dir_, file_;
@@ -97,19 +75,19 @@ TEST_F(HtPasswdTest, EachOperationPassesItsOptionWordAndOneArgumentPerValue) {
     };
     EXPECT_STREQ(CHobHtPasswd::Encrypt("ann lee", "p w", c.type).m_pszText, "printed\n");
     expect(c.encrypt);
-    EXPECT_EQ(GetLines(dir_ + "/fds")[1].rfind("pipe:", 0), 0u);
+    EXPECT_EQ(hobtest::ReadLines(dir_ + "/fds")[1].rfind("pipe:", 0), 0u);
     EXPECT_EQ(CHobHtPasswd::WriteNew(file_.c_str(), "ann lee", "p w", c.type), HOB_HTP_OK);
     expect(c.create);
     EXPECT_EQ(CHobHtPasswd::WriteAdd(file_.c_str(), "ann lee", "p w", c.type), HOB_HTP_OK);
     expect(c.add);
     // Nothing is read from the request, nothing printed into the page.
-    EXPECT_EQ(GetLines(dir_ + "/fds"), (Lines{"/dev/null", "/dev/null"}));
+    EXPECT_EQ(hobtest::ReadLines(dir_ + "/fds"), (Lines{"/dev/null", "/dev/null"}));
   }
 }
 
 TEST_F(HtPasswdTest, ShellSyntaxReachesTheToolVerbatimAndRunsNothing) {
   StandIn(0);
-  Put(file_, "");
+  hobtest::WriteWhole(file_, "");
   std::string x = dir_ + "/x";
   for (const std::string& payload : Lines{"; touch " + x, "$(touch " + x + ")", "`touch " + x + "`",
                                           "a' b\"c", "| cat /etc/passwd", "&& id"}) {
@@ -134,10 +112,10 @@ TEST_F(HtPasswdTest, FailedChecksRunNothingAndCreateNothing) {
 
 TEST_F(HtPasswdTest, ToolExitingNonZeroFailsAndLeavesTheFileAsItWas) {
   StandIn(3);
-  Put(file_, "old:entry\n");
+  hobtest::WriteWhole(file_, "old:entry\n");
   EXPECT_EQ(CHobHtPasswd::WriteNew(file_.c_str(), "ann", "pw", 0), HOB_HTP_RUN_FAILED);
   EXPECT_EQ(CHobHtPasswd::WriteAdd(file_.c_str(), "ann", "pw", 0), HOB_HTP_RUN_FAILED);
-  EXPECT_EQ(Get(file_), "old:entry\n");
+  EXPECT_EQ(hobtest::ReadWhole(file_), "old:entry\n");
 }
 
 TEST_F(HtPasswdTest, BareToolNameIsFoundOnPathAndAMissingToolFails) {
@@ -159,7 +137,7 @@ TEST_F(HtPasswdTest, BareToolNameIsFoundOnPathAndAMissingToolFails) {
 
 TEST_F(HtPasswdTest, FileLockedByAnotherProcessIsBusyAndRunsNothing) {
   StandIn(0);
-  Put(file_, "old:entry\n");
+  hobtest::WriteWhole(file_, "old:entry\n");
   int ready[2], release[2];
   ASSERT_EQ(pipe(ready), 0);
   ASSERT_EQ(pipe(release), 0);
@@ -188,9 +166,9 @@ TEST_F(HtPasswdTest, AddEndsAnUnterminatedLastLineFirst) {
   for (auto [before, after] : {std::pair<const char*, const char*>{"q:xyz", "q:xyz\n"},
                                {"q:xyz\n", "q:xyz\n"},
                                {"", ""}}) {
-    Put(file_, before);
+    hobtest::WriteWhole(file_, before);
     EXPECT_EQ(CHobHtPasswd::WriteAdd(file_.c_str(), "ann", "pw", 0), HOB_HTP_OK);
-    EXPECT_EQ(Get(file_), after);
+    EXPECT_EQ(hobtest::ReadWhole(file_), after);
   }
 }
 
@@ -201,7 +179,7 @@ TEST_F(HtPasswdTest, WrittenFileGetsTheProgramsModeAndTheTraceHidesThePassword) 
   umask(mask);
   EXPECT_EQ(CHobFile::GetFileAttr(file_.c_str()) & 07777, 0666);
   CHobHtPasswd::Encrypt("ann", "s3cr3t", 0);
-  std::string trace = Get(dir_ + "/trace.log");
+  std::string trace = hobtest::ReadWhole(dir_ + "/trace.log");
   EXPECT_NE(trace.find("ann"), std::string::npos);
   EXPECT_EQ(trace.find("s3cr3t"), std::string::npos);
 }
@@ -217,24 +195,24 @@ class RealToolTest : public HtPasswdTest {
 TEST_F(RealToolTest, EncryptedEntryVerifies) {
   CHobString entry = CHobHtPasswd::Encrypt("ann", "pw one", 1);
   ASSERT_EQ(entry.Find("ann:$apr1$"), 0) << entry.m_pszText;
-  Put(file_, entry.m_pszText);
-  EXPECT_TRUE(Verifies(file_, "ann", "pw one"));
-  EXPECT_FALSE(Verifies(file_, "ann", "pw two"));
+  hobtest::WriteWhole(file_, entry.m_pszText);
+  EXPECT_TRUE(hobtest::Verifies(file_, "ann", "pw one"));
+  EXPECT_FALSE(hobtest::Verifies(file_, "ann", "pw two"));
 }
 
 // The lock on the password file holds only while the tool rewrites the file
 // in place.
 TEST_F(RealToolTest, NewThenAddKeepBothUsersInTheSameInode) {
-  Put(file_, "stale:entry\n");
+  hobtest::WriteWhole(file_, "stale:entry\n");
   struct stat before, after;
   ASSERT_EQ(stat(file_.c_str(), &before), 0);
   ASSERT_EQ(CHobHtPasswd::WriteNew(file_.c_str(), "ann", "pw-a", 0), HOB_HTP_OK);
   ASSERT_EQ(CHobHtPasswd::WriteAdd(file_.c_str(), "bob", "pw-b", 2), HOB_HTP_OK);
   ASSERT_EQ(stat(file_.c_str(), &after), 0);
   EXPECT_EQ(after.st_ino, before.st_ino);
-  EXPECT_EQ(GetLines(file_).size(), 2u);
-  EXPECT_TRUE(Verifies(file_, "ann", "pw-a"));
-  EXPECT_TRUE(Verifies(file_, "bob", "pw-b"));
+  EXPECT_EQ(hobtest::ReadLines(file_).size(), 2u);
+  EXPECT_TRUE(hobtest::Verifies(file_, "ann", "pw-a"));
+  EXPECT_TRUE(hobtest::Verifies(file_, "bob", "pw-b"));
 }
 
 TEST_F(RealToolTest, ConcurrentAddsLoseNoUserThatWasReportedAdded) {
@@ -265,8 +243,8 @@ TEST_F(RealToolTest, ConcurrentAddsLoseNoUserThatWasReportedAdded) {
     ASSERT_TRUE(result == HOB_HTP_OK || result == HOB_HTP_BUSY) << result;
     if (result == HOB_HTP_OK) added.push_back("user" + std::to_string(i));
   }
-  EXPECT_EQ(GetLines(file_).size(), added.size());
-  for (const std::string& user : added) EXPECT_TRUE(Verifies(file_, user, "pw")) << user;
+  EXPECT_EQ(hobtest::ReadLines(file_).size(), added.size());
+  for (const std::string& user : added) EXPECT_TRUE(hobtest::Verifies(file_, user, "pw")) << user;
 }
 
 }  // namespace

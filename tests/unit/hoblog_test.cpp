@@ -13,15 +13,11 @@
 #include <sstream>
 #include <string>
 
+#include "hob_test.h"
+
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string Get(const char* path) {
-  std::ostringstream bytes;
-  bytes << std::ifstream(path, std::ios::binary).rdbuf();
-  return bytes.str();
-}
 
 // Each test runs in a fresh working directory under umask 022, with a log
 // named "t.log".
@@ -52,7 +48,7 @@ TEST_F(LogTest, LineCarriesLocalTimeMillisecondsPidAndExpandedText) {
   log_.Trace("Encrypt=(%s)", "abc");
   time_t after = Now();
 
-  std::string line = Get("t.log");
+  std::string line = hobtest::ReadWhole("t.log");
   std::smatch m;
   std::regex format(R"(^(\d{4}/\d\d/\d\d \d\d:\d\d:\d\d)\.\d{3}, (\d+), Encrypt=\(abc\)\n$)");
   ASSERT_TRUE(std::regex_match(line, m, format)) << line;
@@ -67,7 +63,7 @@ TEST_F(LogTest, LineCarriesLocalTimeMillisecondsPidAndExpandedText) {
 TEST_F(LogTest, CallerTextExpandedOnceAndAppended) {
   log_.Trace("%s", "100%d %s");
   log_.Trace(10, "END\n\n");
-  std::string text = Get("t.log");
+  std::string text = hobtest::ReadWhole("t.log");
   EXPECT_NE(text.find(", 100%d %s\n"), std::string::npos) << text;
   EXPECT_EQ(text.substr(text.size() - 6), "END\n\n\n") << "a line and two empty lines";
   EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 4) << text;

@@ -171,10 +171,27 @@ TEST(StringCode, FirstDecidingByteWins) {
   struct Case {
     const char* text;
     int code;
-  } cases[] = {{"", 0},          {"abc", 0},          {"\x1b$B", 3},          {"\x1b(Bab", 0},
-               {"a\xA4\xA2", 1}, {"\x82\xA0", 2},     {"\xE0\xA1", 2},        {"\xFD", 1},
-               {"ab\xE0", 0},    {"\xE0\xA1\xE0", 2}, {"\x8E\x40", 2},        {"\xA1", 2},
-               {"\xE0\x40", 2},  {"\xE0\xA1\xFE", 1}, {"\x8E\xA1\xA4\xA2", 1}};
+  } cases[] = {{"", 0},
+               {"abc", 0},
+               {"\x1b$B", 3},
+               {"\x1b(Bab", 0},
+               {"a\xA4\xA2", 1},
+               {"\x82\xA0", 2},
+               {"\xE0\xA1", 2},
+               {"\xFD", 1},
+               {"ab\xE0", 0},
+               {"\xE0\xA1\xE0", 2},
+               {"\x8E\x40", 2},
+               {"\xA1", 2},
+               {"\xE0\x40", 2},
+               {"\xE0\xA1\xFE", 1},
+               {"\x8E\xA1\xA4\xA2", 1},
+               // The edges of the lead-byte ranges, each with a second byte both codes allow.
+               {"\x9F\xA1", 2},
+               {"\xA0\xA1", 1},
+               {"\xDF\xA1", 1},
+               {"\xFC\xA1", 2},
+               {"\xFD\xA1", 1}};
   for (const Case& c : cases) EXPECT_EQ(CHobString::IsCode(c.text), c.code) << Text(c.text);
 }
 
