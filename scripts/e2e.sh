@@ -25,10 +25,11 @@ demo_auth=server
 if [ "$server" = apache ]; then demo_auth=htaccess; fi
 
 # A server in the foreground may signal its whole process group when it
-# stops, so it gets a session of its own, away from ctest and make.
+# stops, so it gets a session of its own, away from ctest and make; stopping
+# that session's process group stops everything the server started.
 PORT="${PORT:-18080}" setsid "$root/scripts/run-$server.sh" "$build" "$run" > "$out/server.txt" 2>&1 &
 server_pid=$!
-trap 'kill -TERM $server_pid 2>/dev/null; wait $server_pid 2>/dev/null || true' EXIT
+trap 'kill -TERM -- -$server_pid 2>/dev/null; wait $server_pid 2>/dev/null || true' EXIT
 
 url=""
 for _ in $(seq 1 100); do

@@ -55,8 +55,13 @@ if [ -z "${HOB_CGI_DIR:-}" ]; then
   mkdir -p "$cgi"
   cp "$program" "$cgi/"
 fi
-find "$site" -maxdepth 1 -type f -exec cp {} "$run/home/en/" \;
-find "$site/ja" -maxdepth 1 -type f -exec cp {} "$run/home/ja/" \;
+# The site sets, without a lock, scratch file or log left where they lie.
+for set in en ja; do
+  from="$site"
+  [ $set = en ] || from="$site/$set"
+  find "$from" -maxdepth 1 -type f ! -name lockfile.lock ! -name tmp.htpasswd ! -name '*.log' \
+    -exec cp {} "$run/home/$set/" \;
+done
 cat > "$run/htdocs/index.html" << 'EOF'
 <!DOCTYPE html>
 <html lang="en"><head><meta charset="utf-8"><title>hob-htpasswd demo</title></head>

@@ -23,6 +23,12 @@ check() {
   fi
 }
 
+# The site set in DIR, one path a line, without what the program writes where
+# it runs (its lock, scratch file and log).
+site_files() {
+  (cd "$1" && find . -type f ! -name lockfile.lock ! -name tmp.htpasswd ! -name '*.log' | sort)
+}
+
 # Whether the two files hold the same lines once sorted; shows the difference.
 same_lines() { diff <(sort "$1") <(sort "$2"); }
 
