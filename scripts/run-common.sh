@@ -56,11 +56,11 @@ if [ -z "${HOB_CGI_DIR:-}" ]; then
   cp "$program" "$cgi/"
 fi
 # The site sets, without a lock, scratch file or log left where they lie.
-for set in en ja; do
+for lang in en ja; do
   from="$site"
-  [ $set = en ] || from="$site/$set"
+  [ $lang = en ] || from="$site/$lang"
   find "$from" -maxdepth 1 -type f ! -name lockfile.lock ! -name tmp.htpasswd ! -name '*.log' \
-    -exec cp {} "$run/home/$set/" \;
+    -exec cp {} "$run/home/$lang/" \;
 done
 cat > "$run/htdocs/index.html" << 'EOF'
 <!DOCTYPE html>
