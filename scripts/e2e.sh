@@ -1,33 +1,78 @@
 #!/usr/bin/env bash
-# Runs the browser test: starts Apache with the built program (as `make run`
-# does, on a free port), runs tests/e2e/e2e.mjs against it, stops Apache.
+# Runs the browser test under one web server: starts it with the built
+# program (as `make run` does, on a free port), runs tests/e2e/e2e.mjs and
+# load.mjs against it, checks that no password or access file is served, and
+# stops the server.
 #
-#   scripts/e2e.sh BUILD_DIR
+#   scripts/e2e.sh BUILD_DIR [SERVER [RUN_DIR]]
+#
+# SERVER is apache (the default), nginx or lighttpd; RUN_DIR defaults to
+# BUILD_DIR/run-e2e-SERVER, and what the tests leave (screenshots, shown
+# entries, the server's output) goes to RUN_DIR-out. HOB_CGI_DIR and
+# HOB_SITE_DIR are handed to the runner (see run-common.sh); HOB_E2E_LOAD=0
+# leaves out the load test.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
-build="$(cd "${1:?usage: e2e.sh BUILD_DIR}" && pwd)"
-run="$build/run-e2e"
-out="$build/e2e-out"
+build="$(cd "${1:?usage: e2e.sh BUILD_DIR [SERVER [RUN_DIR]]}" && pwd)"
+server="${2:-apache}"
+run="${3:-$build/run-e2e-$server}"
+out="$run-out"
+rm -rf "$out"
 mkdir -p "$out"
+# Apache reads the access file the test puts into the demo directory; nginx
+# and lighttpd protect it by their own configuration.
+demo_auth=server
+if [ "$server" = apache ]; then demo_auth=htaccess; fi
 
-# Apache in the foreground signals its whole process group when it stops, so
-# it gets a session of its own, away from ctest and make.
-PORT="${PORT:-18080}" setsid "$root/scripts/run-apache.sh" "$build" "$run" > "$out/apache.txt" 2>&1 &
-apache=$!
-trap 'kill -TERM $apache 2>/dev/null; wait $apache 2>/dev/null || true' EXIT
+# A server in the foreground may signal its whole process group when it
+# stops, so it gets a session of its own, away from ctest and make; stopping
+# that session's process group stops everything the server started.
+PORT="${PORT:-18080}" setsid "$root/scripts/run-$server.sh" "$build" "$run" > "$out/server.txt" 2>&1 &
+server_pid=$!
+trap 'kill -TERM -- -$server_pid 2>/dev/null; wait $server_pid 2>/dev/null || true' EXIT
 
 url=""
 for _ in $(seq 1 100); do
-  url=$(sed -n 's/^Form: *//p' "$out/apache.txt")
-  demo=$(sed -n 's/^Directory to protect: *\([^ ]*\).*/\1/p' "$out/apache.txt")
-  if [ -n "$url" ] && curl -s -o /dev/null "$url" 2>/dev/null; then break; fi
-  if ! kill -0 $apache 2>/dev/null; then cat "$out/apache.txt" >&2; exit 1; fi
+  url=$(sed -n 's/^Form: *//p' "$out/server.txt")
+  demo=$(sed -n 's/^Directory to protect: *\([^ ]*\).*/\1/p' "$out/server.txt")
+  if [ -n "$url" ] && curl -s -o /dev/null "$url" 2> /dev/null; then break; fi
+  if ! kill -0 $server_pid 2> /dev/null; then cat "$out/server.txt" >&2; exit 1; fi
   sleep 0.1
 done
-[ -n "$url" ] || { echo "e2e: Apache did not start" >&2; cat "$out/apache.txt" >&2; exit 1; }
+[ -n "$url" ] || { echo "e2e: $server did not start" >&2; cat "$out/server.txt" >&2; exit 1; }
+echo "e2e: $server at $url"
+
+# No .ht file is served, to a visitor with or without a valid password,
+# however the URL spells its name. The demo directory gets a password file
+# of its own for the check, and an access file where the server reads one.
+ht_files_hidden() {
+  local base="${url%%/cgi-bin/*}/demo" body="$out/ht-body" status=0 path auth code
+  htpasswd -cb "$demo/.htpasswd" probe probe-pw 2> /dev/null
+  printf 'AuthType Basic\nAuthName demo\nAuthUserFile "%s"\nRequire valid-user\n' \
+    "$demo/.htpasswd" > "$demo/.htaccess"
+  chmod 644 "$demo/.htpasswd" "$demo/.htaccess"
+  code=$(curl -s -o /dev/null -w '%{http_code}' -u probe:probe-pw "$base/")
+  if [ "$code" != 200 ]; then
+    echo "FAIL the demo directory lets the probe user in: $code"
+    status=1
+  fi
+  for path in .htpasswd .htaccess %2ehtpasswd .%68tpasswd ./.htpasswd /.htpasswd; do
+    for auth in "" probe:probe-pw; do
+      code=$(curl -s --path-as-is -o "$body" -w '%{http_code}' ${auth:+-u "$auth"} "$base/$path")
+      if [ "$code" = 200 ] || grep -q probe "$body"; then
+        echo "FAIL /demo/$path is served${auth:+ to a signed-in visitor}: $code"
+        status=1
+      fi
+    done
+  done
+  rm -f "$demo/.htpasswd" "$demo/.htaccess"
+  if [ $status -eq 0 ]; then echo "ok   no .ht file is served"; fi
+  return $status
+}
 
 status=0
-HOB_FORM_URL="$url" HOB_DEMO_DIR="$demo" HOB_OUT_DIR="$out" \
-  node "$root/tests/e2e/e2e.mjs" || status=1
-HOB_FORM_URL="$url" HOB_DEMO_DIR="$demo" node "$root/tests/e2e/load.mjs" || status=1
+export HOB_SERVER="$server" HOB_DEMO_AUTH="$demo_auth" HOB_FORM_URL="$url" HOB_DEMO_DIR="$demo"
+HOB_OUT_DIR="$out" node "$root/tests/e2e/e2e.mjs" || status=1
+if [ "${HOB_E2E_LOAD:-1}" != 0 ]; then node "$root/tests/e2e/load.mjs" || status=1; fi
+ht_files_hidden || status=1
 exit $status
