@@ -403,11 +403,21 @@ int CHobString::FindNoCase(const char* pattern, int start) const {
   return FindNoCaseIn(m_pszText, GetLength(), pattern, start);
 }
 
+// The pattern's first byte is looked for with memchr, which reads no further
+// than the byte it finds. A search that measured the rest of the text on
+// every call (as a checked strstr does) would make splitting a long text into
+// many pieces take quadratic time.
 int CHobString::FindIn(const char* text, int length, const char* pattern, int start) {
   if (start < 0) start = 0;
   if (start >= length) return -1;
-  const char* found = strstr(text + start, pattern);
-  return found != nullptr ? static_cast<int>(found - text) : -1;
+  const size_t patternLength = strlen(pattern);
+  if (patternLength == 0) return start;
+  const char* end = text + length;
+  for (const char* p = text + start;; p++) {
+    p = static_cast<const char*>(memchr(p, pattern[0], static_cast<size_t>(end - p)));
+    if (p == nullptr || static_cast<size_t>(end - p) < patternLength) return -1;
+    if (memcmp(p, pattern, patternLength) == 0) return static_cast<int>(p - text);
+  }
 }
 
 int CHobString::FindNoCaseIn(const char* text, int length, const char* pattern, int start) {
