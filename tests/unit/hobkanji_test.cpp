@@ -146,6 +146,13 @@ void ExpectAllDirections(const Texts& t, const std::string& extra, const char* w
   }
 }
 
+std::string Sjis(const std::string& utf8) { return Recode("UTF-8", "SHIFT_JIS", utf8); }
+std::string Euc(const std::string& utf8) { return Recode("UTF-8", "EUC-JP", utf8); }
+
+// The geta mark that stands for a character the output code cannot hold.
+const std::string kGetaEuc = "\xa2\xae";
+const std::string kGetaSjis = "\x81\xac";
+
 const char kMixed[] =
     "Subject: 会議のお知らせ (Meeting) 2024年\r\n"
     "ＡＢＣ全角ｘｙｚ１２３、カタカナ・ひらがな「漢字」！\n"
@@ -176,12 +183,12 @@ TEST(KanjiCodes, DecodersTakeExactlyTheirByteRanges) {
   EXPECT_EQ(Conv("-eS", edges), Recode("SHIFT_JIS", "EUC-JP", edges));
   EXPECT_EQ(Conv("-eS", "\xef\xfc"), "\xfe\xfe") << "row 94, cell 94";
   EXPECT_EQ(Conv("-eS", "\x81\x3f|\x81\x7f|\x81\xfd|\x80|\xa0|\xfd"), "?|\x7f||||");
-  EXPECT_EQ(Conv("-eS", "a\xf0\x40\xfc\xfcz"), "az") << "user-defined area";
-  EXPECT_EQ(Conv("-e", "a\xf0\x40\xfc\xfcz"), "a\xfc\xfcz")
-      << "the dropped pair reopens detection; the next pair fits both codes: EUC-JP";
+  EXPECT_EQ(Conv("-eS", "a\xf0\x40\xfc\xfcz"), "a" + kGetaEuc + kGetaEuc + "z")
+      << "user-defined area and past the IBM extensions";
   EXPECT_EQ(Conv("-sEx", "\xa1\xa1\xfe\xfe\x8e\xa1\x8e\xdf"), "\x81\x40\xef\xfc\xa1\xdf");
   EXPECT_EQ(Conv("-sE", "\xa1\xa0|\xa1\xff|\x8e\xa0|\x8e\xe0|\xff|\x80"), "|||||");
-  EXPECT_EQ(Conv("-sE", "a\x8f\xb0\xa1z"), "az") << "JIS X 0212 has no counterpart";
+  EXPECT_EQ(Conv("-sE", "a\x8f\xb0\xa1z"), "a" + kGetaSjis + "z")
+      << "JIS X 0212 has no counterpart";
 }
 
 TEST(KanjiCodes, HalfWidthKatakanaKeptWithLowerXConvertsLikeIconv) {
@@ -237,9 +244,6 @@ TEST(KanjiCodes, DesignationLettersChooseTheEscapesWritten) {
 
 // ---------------------------------------------------------------------------
 
-std::string Sjis(const std::string& utf8) { return Recode("UTF-8", "SHIFT_JIS", utf8); }
-std::string Euc(const std::string& utf8) { return Recode("UTF-8", "EUC-JP", utf8); }
-
 // JIS X 0208 characters whose bytes fit both codes: lead 0xE0..0xEF and
 // second byte 0xA1 or above in one code, a valid pair in the other.
 std::string AmbiguousSjis() {
@@ -277,13 +281,13 @@ TEST(KanjiDetect, AmbiguousPairsAreHeldUntilEucDecides) {
   EXPECT_EQ(Conv("-s", ambiguous), Recode("EUC-JP", "SHIFT_JIS", ambiguous)) << "undecided: EUC-JP";
 }
 
-TEST(KanjiDetect, HoldOfThirtyTwoEntriesEndsUndecidedAsEuc) {
+TEST(KanjiDetect, HoldOf256BytesEndsUndecidedAsEuc) {
   std::string ambiguous = AmbiguousSjis().substr(0, 2);
-  std::string held = ambiguous + std::string(31, 'a');
+  std::string held = ambiguous + std::string(254, 'a');
   std::string out = Conv("-s", held + Sjis("あ"));
-  EXPECT_EQ(out.substr(0, 33), Recode("EUC-JP", "SHIFT_JIS", held)) << "32 entries, then EUC-JP";
-  std::string shorter = ambiguous + std::string(30, 'a') + Sjis("あ");
-  EXPECT_EQ(Conv("-e", shorter), Recode("SHIFT_JIS", "EUC-JP", shorter)) << "31 entries still wait";
+  EXPECT_EQ(out.substr(0, 256), Recode("EUC-JP", "SHIFT_JIS", held)) << "256 bytes, then EUC-JP";
+  std::string shorter = ambiguous + std::string(253, 'a') + Sjis("あ");
+  EXPECT_EQ(Conv("-e", shorter), Recode("SHIFT_JIS", "EUC-JP", shorter)) << "255 bytes still wait";
 }
 
 TEST(KanjiDetect, PairWithSecondByteBelow0x40IsDroppedButTheByteKept) {
@@ -315,12 +319,22 @@ TEST(KanjiEscapes, AllDesignationsOfTheSetsAreUnderstood) {
   EXPECT_EQ(Conv("-ex", "\x1b(I12\x1b(B"), "\x8e\xb1\x8e\xb2");
 }
 
-TEST(KanjiEscapes, UnknownSequencesAreCopiedUnlessB1) {
-  EXPECT_EQ(Conv("-e", "a\x1b$A4A\x1b(Bb"), "a\x1b$A4Ab");
-  EXPECT_EQ(Conv("-e", "a\x1b(Zb"), "a\x1b(Zb");
-  EXPECT_EQ(Conv("-e", "a\x1bxb"), "a\x1bxb");
+TEST(KanjiEscapes, UnknownMultiByteSetsGiveGetaUnlessB1) {
+  for (const char* in : {"a\x1b$A4A\x1b(Bb", "a\x1b$(D4A\x1b(Bb", "a\x1b$(Q4A\x1b(Bb"}) {
+    EXPECT_EQ(Conv("-e", in), "a" + kGetaEuc + "b") << Hex(in);
+    EXPECT_EQ(Conv("-j", in), "a\x1b$B\x22\x2e\x1b(Bb") << Hex(in);
+  }
+  EXPECT_EQ(Conv("-e", "\x1b$(D4A4\n4A"), kGetaEuc + "\n" + kGetaEuc) << "a lone byte is dropped";
   EXPECT_EQ(Conv("-eB1", "a\x1b$A4A\x1b(Zb"), std::string("a\xb4\xc1") + "b");
-  EXPECT_EQ(Conv("-e", "a\x1b$"), "a\x1b$") << "cut short";
+}
+
+TEST(KanjiEscapes, NoEscReachesShiftJisEucJpOrUtf8) {
+  for (const char* in : {"a\x1b(Zb", "a\x1bxb", "a\x1b$", "a\x1b$)Cb", "a\x1b"}) {
+    std::string plain = in;
+    plain.erase(plain.find('\x1b'), 1);
+    EXPECT_EQ(Conv("-j", in), in) << "copied as it came";
+    for (const char* out : {"-e", "-s", "-w"}) EXPECT_EQ(Conv(out, in), plain) << out << Hex(in);
+  }
 }
 
 TEST(KanjiEscapes, LoneFirstByteOfAPairIsDropped) {
@@ -610,7 +624,7 @@ TEST(KanjiOptions, OptionParsingEndsAtALongOption) {
 
 TEST(KanjiOptions, WithoutALeadingDashTheDefaultsApply) {
   std::string euc = Euc("漢字ｶﾅ");
-  for (const char* options : {"", "e", "j", "-", "-qwy"}) {
+  for (const char* options : {"", "e", "j", "-", "-qky"}) {
     EXPECT_EQ(Conv(options, euc), Sjis("漢字カナ")) << '"' << options << '"';
   }
   EXPECT_EQ(Conv("-t", "\x1b$B4A\xff"), "\x1b$B4A\xff") << "t copies";
@@ -681,7 +695,7 @@ bool WellFormedSjis(const std::string& s) {
   for (size_t i = 0; i < s.size(); ++i) {
     unsigned char b = s[i];
     if (b < 0x80 || (b >= 0xA1 && b <= 0xDF)) continue;
-    if (!((b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xEF)) || i + 1 >= s.size()) return false;
+    if (!((b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC)) || i + 1 >= s.size()) return false;
     unsigned char t = s[++i];
     if (t < 0x40 || t > 0xFC || t == 0x7F) return false;
   }
