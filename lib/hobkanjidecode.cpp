@@ -392,9 +392,12 @@ uint16_t JisFromUnicode(uint32_t u) {
 // other is held with what follows while each of Shift_JIS, EUC-JP and UTF-8
 // reads the held bytes; the code decides once it is the only one that can
 // read them. When the hold is full or the input ends first (with B2, a line
-// end), UTF-8 wins if it can still read the bytes, then EUC-JP, then
-// Shift_JIS; when none can, the one that read the most. The held bytes then
-// go back to the main loop.
+// end), of the codes that can still read the bytes the one that read the
+// fewest unlikely characters wins: half-width katakana, two-byte codes in
+// the rows JIS X 0208 leaves empty or past them (counted twice), UTF-8
+// sequences of two or four bytes; on a tie UTF-8, then EUC-JP, then
+// Shift_JIS. When none can read them, the one that read the most wins. The
+// held bytes then go back to the main loop.
 
 namespace {
 
@@ -406,8 +409,13 @@ struct CHobReading {
   int m_need = 0;  // bytes still to come in the current character
   int m_low = 0;   // the range of the next byte while m_need > 0
   int m_high = 0;
-  int m_after = 0;  // bytes read when it failed
+  int m_after = 0;     // bytes read when it failed
+  int m_unlikely = 0;  // weight of the unlikely characters read
 };
+
+// The rows 9..15 and 85..94 that JIS X 0208 leaves empty, by Shift_JIS lead
+// byte, and the codes from 0xF0 on.
+bool IsUnlikelySjisLead(int b) { return (b >= 0x85 && b <= 0x87) || b >= 0xEB; }
 
 void ReadSjis(CHobReading& r, int b) {
   if (r.m_need) {
@@ -415,9 +423,18 @@ void ReadSjis(CHobReading& r, int b) {
     r.m_alive = b >= 0x40 && b <= 0xFC && b != 0x7F;
   } else if ((b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC)) {
     r.m_need = 1;
+    if (IsUnlikelySjisLead(b)) r.m_unlikely += 2;
   } else {
     r.m_alive = b < 0x80 || (b >= 0xA1 && b <= 0xDF);
+    if (b >= 0xA1) r.m_unlikely++;
   }
+}
+
+void Expect(CHobReading& r, int count, int low, int high, int unlikely) {
+  r.m_need = count;
+  r.m_low = low;
+  r.m_high = high;
+  r.m_unlikely += unlikely;
 }
 
 void ReadEuc(CHobReading& r, int b) {
@@ -427,11 +444,11 @@ void ReadEuc(CHobReading& r, int b) {
     r.m_low = 0xA1;
     r.m_high = 0xFE;
   } else if (b >= 0xA1 && b <= 0xFE) {
-    r = CHobReading{true, 1, 0xA1, 0xFE, 0};
+    Expect(r, 1, 0xA1, 0xFE, (b >= 0xA9 && b <= 0xAF) || b >= 0xF5 ? 2 : 0);
   } else if (b == SS2) {
-    r = CHobReading{true, 1, 0xA1, 0xDF, 0};
+    Expect(r, 1, 0xA1, 0xDF, 1);
   } else if (b == SS3) {
-    r = CHobReading{true, 2, 0xA1, 0xFE, 0};
+    Expect(r, 2, 0xA1, 0xFE, 2);
   } else {
     r.m_alive = b < 0x80;
   }
@@ -445,7 +462,8 @@ void ReadUtf8(CHobReading& r, int b) {
     r.m_high = 0xBF;
   } else if (b >= 0x80) {
     CHobUtf8Lead lead = Utf8Lead(b);
-    r = CHobReading{lead.m_count > 0, lead.m_count, lead.m_low, lead.m_high, 0};
+    r.m_alive = lead.m_count > 0;
+    Expect(r, lead.m_count, lead.m_low, lead.m_high, lead.m_count == 2 ? 0 : 1);
   }
 }
 
@@ -493,9 +511,8 @@ void Hold(CHobKanjiState& s, int first) {
   static const int kPreference[kCandidates] = {kCandUtf8, kCandEuc, kCandSjis};
   int chosen = -1;
   for (int k : kPreference) {
-    if (reading[k].m_alive) {
+    if (reading[k].m_alive && (chosen < 0 || reading[k].m_unlikely < reading[chosen].m_unlikely)) {
       chosen = k;
-      break;
     }
   }
   if (chosen < 0) {

@@ -768,6 +768,124 @@ TEST(KanjiRobust, TheCallersTextNeverChanges) {
 }
 
 // ---------------------------------------------------------------------------
+// Real text: Debian's Japanese manual pages, written in every code by
+// Python's codecs (manpages.py), converted whole and line by line.
+
+struct Corpus {
+  bool ok = false;
+  std::vector<std::string> pages[4];  // by kCorpusCodes
+  std::vector<std::vector<std::string>> outside;
+};
+
+struct CorpusCode {
+  const char* file;
+  const char* out;  // output option
+  const char* in;   // input option
+};
+const CorpusCode kCorpusCodes[] = {
+    {"utf8", "-w", "W"}, {"euc", "-e", "E"}, {"sjis", "-s", "S"}, {"jis", "-j", "J"}};
+
+std::vector<std::string> Split(const std::string& text, char separator) {
+  std::vector<std::string> parts;
+  size_t start = 0;
+  for (size_t end; (end = text.find(separator, start)) != std::string::npos; start = end + 1)
+    parts.push_back(text.substr(start, end - start));
+  if (start < text.size()) parts.push_back(text.substr(start));
+  return parts;
+}
+
+const Corpus& ManPages() {
+  static const Corpus corpus = [] {
+    Corpus c;
+    char dir[] = "/tmp/hobkanji-corpus-XXXXXX";
+    if (access("/usr/share/man/ja", R_OK) != 0 || mkdtemp(dir) == nullptr) return c;
+    std::string command = "python3 " + kData + "manpages.py " + dir + " >/dev/null";
+    if (system(command.c_str()) != 0) return c;
+    for (int i = 0; i < 4; ++i) {
+      std::ifstream in(std::string(dir) + "/text." + kCorpusCodes[i].file, std::ios::binary);
+      std::stringstream text;
+      text << in.rdbuf();
+      c.pages[i] = Split(text.str(), '\0');
+    }
+    std::ifstream outside(std::string(dir) + "/outside.tsv");
+    for (std::string line; std::getline(outside, line);) c.outside.push_back(Split(line, '\t'));
+    system((std::string("rm -rf ") + dir).c_str());
+    c.ok = c.pages[0].size() > 100 && c.pages[0].size() == c.pages[3].size();
+    return c;
+  }();
+  return corpus;
+}
+
+// The first line where got and want differ, for the failure message.
+std::string FirstDifference(const std::string& got, const std::string& want) {
+  std::vector<std::string> a = Split(got, '\n'), b = Split(want, '\n');
+  for (size_t i = 0; i < a.size() && i < b.size(); ++i) {
+    if (a[i] != b[i]) return "line " + std::to_string(i) + ": " + Hex(a[i]) + " != " + Hex(b[i]);
+  }
+  return "line count " + std::to_string(a.size()) + " != " + std::to_string(b.size());
+}
+
+TEST(KanjiCorpus, EveryManualPageConvertsLikePythonInAllDirectionsGivenOrDetected) {
+  const Corpus& c = ManPages();
+  ASSERT_TRUE(c.ok) << "needs python3 and the manual pages of package manpages-ja";
+  int failures = 0;
+  for (size_t page = 0; page < c.pages[0].size() && failures < 10; ++page) {
+    for (int from = 0; from < 4; ++from) {
+      for (int to = 0; to < 4; ++to) {
+        for (bool given : {true, false}) {
+          std::string options =
+              std::string(kCorpusCodes[to].out) + (given ? kCorpusCodes[from].in : "") + "x";
+          std::string got = Conv(options, c.pages[from][page]);
+          if (got == c.pages[to][page]) continue;
+          ADD_FAILURE() << "page " << page << " " << kCorpusCodes[from].file << " with " << options
+                        << ": " << FirstDifference(got, c.pages[to][page]);
+          failures++;
+        }
+      }
+    }
+  }
+}
+
+TEST(KanjiCorpus, EveryLineIsDetectedInEveryCode) {
+  const Corpus& c = ManPages();
+  ASSERT_TRUE(c.ok) << "needs python3 and the manual pages of package manpages-ja";
+  for (int from = 0; from < 4; ++from) {
+    long lines = 0, right = 0;
+    for (size_t page = 0; page < c.pages[0].size(); ++page) {
+      std::vector<std::string> in = Split(c.pages[from][page], '\n');
+      std::vector<std::string> utf8 = Split(c.pages[0][page], '\n');
+      std::vector<std::string> euc = Split(c.pages[1][page], '\n');
+      ASSERT_EQ(in.size(), utf8.size());
+      for (size_t i = 0; i < in.size(); ++i) {
+        if (utf8[i].size() == euc[i].size()) continue;  // ASCII only
+        lines++;
+        bool ok = from == 0 ? Conv("-ex", in[i]) == euc[i] : Conv("-wx", in[i]) == utf8[i];
+        if (ok) {
+          right++;
+        } else if (lines - right <= 5) {
+          ADD_FAILURE() << kCorpusCodes[from].file << " page " << page << ": " << Hex(in[i]);
+        }
+      }
+    }
+    printf("%s: %ld of %ld lines with Japanese text detected right (%.3f %%)\n",
+           kCorpusCodes[from].file, right, lines, 100.0 * right / lines);
+  }
+}
+
+TEST(KanjiCorpus, CharactersOutsideJisX0208GiveGetaOrTheSameBytes) {
+  const Corpus& c = ManPages();
+  ASSERT_TRUE(c.ok) << "needs python3 and the manual pages of package manpages-ja";
+  ASSERT_GT(c.outside.size(), 100u);
+  for (const auto& row : c.outside) {
+    std::string utf8 = Unhex(row[0]), euc = Unhex(row[1]);
+    EXPECT_EQ(Hex(Conv("-wWx", utf8)), row[0]);
+    EXPECT_EQ(Hex(Conv("-eEx", euc)), row[1]);
+    EXPECT_EQ(Hex(Conv("-eWx", utf8)), row[3]);
+    EXPECT_EQ(Hex(Conv("-wEx", euc)), row[2]);
+  }
+}
+
+// ---------------------------------------------------------------------------
 
 TEST(KanjiString, KanjiConvertMembersReachTheConverter) {
   CHobString s(Euc("漢字").c_str());
