@@ -553,17 +553,6 @@ void FlushSpace(CHobKanjiState& s, int nextSize) {
   m.m_spaceN = 0;
 }
 
-// Writes the held white space and ASCII as plain text.
-void FlushPlain(CHobKanjiState& s) {
-  CHobMimeOut& m = s.m_mime;
-  if (m.m_wordOpen) CloseWord(s);
-  FlushSpace(s, m.m_tokenN);
-  if (m.m_tokenN == 0) return;
-  for (int i = 0; i < m.m_tokenN; ++i) s.m_afterMime(s, kAscii, m.m_token[i]);
-  m.m_tokenN = 0;
-  m.m_afterPlain = true;
-}
-
 // The held white space and ASCII go into a word before the character c1 of
 // charset cs: white space stays plain only after plain text.
 void AttachHeld(CHobKanjiState& s, Charset cs, int c1) {
@@ -586,6 +575,23 @@ void AttachHeld(CHobKanjiState& s, Charset cs, int c1) {
   m.m_spaceN = 0;
   for (int i = 0; i < m.m_tokenN; ++i) WordChar(s, kAscii, m.m_token[i]);
   m.m_tokenN = 0;
+}
+
+// Writes the held white space and ASCII as plain text; white space at the
+// start of a line, which a reader would drop, goes into a word with them.
+void FlushPlain(CHobKanjiState& s) {
+  CHobMimeOut& m = s.m_mime;
+  if (!m.m_wordOpen && m.m_col == 0 && m.m_spaceN) {
+    AttachHeld(s, CharsetOf(s, kAscii), kAscii);
+    CloseWord(s);
+    return;
+  }
+  if (m.m_wordOpen) CloseWord(s);
+  FlushSpace(s, m.m_tokenN);
+  if (m.m_tokenN == 0) return;
+  for (int i = 0; i < m.m_tokenN; ++i) s.m_afterMime(s, kAscii, m.m_token[i]);
+  m.m_tokenN = 0;
+  m.m_afterPlain = true;
 }
 
 }  // namespace
