@@ -318,7 +318,10 @@ void Reset(CHobKanjiState& s, const CHobKanjiOptions& opt, const char* input, in
   s.m_wholeBack = -1;
   s.m_brokenPrev = -1;
   s.m_mime.m_held = -1;
-  s.m_outCap = static_cast<size_t>(length) + 1;
+  // As large as the input, and a little more: the fast path converts in
+  // pieces that need room for their largest output, so an output as long as
+  // its input would otherwise grow the buffer near its end.
+  s.m_outCap = static_cast<size_t>(length) + 1 + 4096;
   s.m_out = static_cast<char*>(malloc(s.m_outCap));
 }
 

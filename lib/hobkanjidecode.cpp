@@ -304,7 +304,7 @@ void EmitUnicode(CHobKanjiState& s, uint32_t u) {
     s.m_emit(s, kKana, static_cast<int>(u - 0xFF61 + 0x21));
     return;
   }
-  uint16_t jis = JisFromUnicode(u);
+  uint16_t jis = JisFromUnicode(UnicodeIndex(), u);
   if (jis) {
     s.m_emit(s, jis >> 8, jis & 0xFF);
   } else {
@@ -350,39 +350,28 @@ void ReopenDetection(CHobKanjiState& s) {
 }
 
 // ---------------------------------------------------------------------------
-// JIS X 0208 from Unicode: the inverse of kJisUnicode, built at first use,
-// 256 characters to a page.
-
-namespace {
-
-struct CHobUnicodeIndex {
-  uint8_t m_page[256];  // page of each high byte; 0: no character there
-  uint16_t m_jis[128][256];
-};
+// JIS X 0208 from Unicode and to UTF-8: kJisUnicode turned round and
+// written out once.
 
 const CHobUnicodeIndex& UnicodeIndex() {
   static const CHobUnicodeIndex* const index = [] {
     static CHobUnicodeIndex built{};
-    int pages = 1;
+    unsigned char bytes[4];
     for (int i = 0; i < 94 * 94; ++i) {
-      uint16_t u = kJisUnicode[i];
-      if (u == 0) continue;
-      uint8_t& page = built.m_page[u >> 8];
-      if (page == 0 && pages < 128) page = static_cast<uint8_t>(pages++);
-      if (page)
-        built.m_jis[page][u & 0xFF] = static_cast<uint16_t>((i / 94 + 0x21) << 8 | (i % 94 + 0x21));
+      uint16_t u = kJisUnicode[i] ? kJisUnicode[i] : UnicodeFromJis(kGeta1, kGeta2);
+      int n = Utf8Bytes(u, bytes);
+      built.m_utf8[i] = static_cast<uint32_t>(n) << 24;
+      for (int k = 0; k < n; ++k) built.m_utf8[i] |= static_cast<uint32_t>(bytes[k]) << (8 * k);
+      int s1, s2;
+      SjisFromJis(i / 94 + 0x21, i % 94 + 0x21, &s1, &s2);
+      built.m_sjis[i] = static_cast<uint16_t>(s1 << 8 | s2);
+      if (kJisUnicode[i]) built.m_sjisOf[kJisUnicode[i]] = built.m_sjis[i];
+      if (kJisUnicode[i])
+        built.m_jis[kJisUnicode[i]] = static_cast<uint16_t>((i / 94 + 0x21) << 8 | (i % 94 + 0x21));
     }
     return &built;
   }();
   return *index;
-}
-
-}  // namespace
-
-uint16_t JisFromUnicode(uint32_t u) {
-  if (u > 0xFFFF) return 0;
-  const CHobUnicodeIndex& index = UnicodeIndex();
-  return index.m_jis[index.m_page[u >> 8]][u & 0xFF];
 }
 
 // ---------------------------------------------------------------------------

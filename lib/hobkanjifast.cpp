@@ -5,6 +5,8 @@
 // else (escape sequences, the "=?" of a MIME word, invalid bytes, a byte that
 // decides the input code, characters outside JIS X 0208) goes back to the
 // main loop.
+#include <cstring>
+
 #include "hobkanjistate.h"
 #include "hobkanjitables.h"
 #if defined(__SSE2__)
@@ -18,15 +20,19 @@ namespace {
 enum ByteClass : uint8_t { kCopy, kLead, kKanaByte, kEqual, kStop };
 
 constexpr int kChunk = 4096;
+constexpr int kMinChunk = 256;
+// Output bytes past a piece that a block may write.
+constexpr size_t kSlack = 64;
 // The most output bytes one input byte makes: half-width katakana that
 // become JIS X 0208 in ISO-2022-JP between ASCII characters.
 constexpr size_t kMaxGrowth = 5;
 
 #if defined(__SSE2__)
-// Sixteen ASCII bytes at in that need no stage: none with the high bit,
-// none of the controls the main loop acts on, no "=?" when MIME words are
-// decoded. REQUIRES: 17 bytes readable at in when equalStops.
-inline bool AsciiBlock(const unsigned char* in, bool equalStops, bool lineEndStops) {
+// How many of the sixteen bytes at in, from the first on, are ASCII that
+// needs no stage: none with the high bit, none of the controls the main
+// loop acts on, no "=?" when MIME words are decoded. REQUIRES: 17 bytes
+// readable at in.
+inline int AsciiBlock(const unsigned char* in, bool equalStops, bool lineEndStops) {
   __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in));
   __m128i stop = _mm_or_si128(
       _mm_cmpeq_epi8(v, _mm_set1_epi8(ESC)),
@@ -40,17 +46,19 @@ inline bool AsciiBlock(const unsigned char* in, bool equalStops, bool lineEndSto
     stop = _mm_or_si128(stop, _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('\r')),
                                            _mm_cmpeq_epi8(v, _mm_set1_epi8('\n'))));
   }
-  return (_mm_movemask_epi8(v) | _mm_movemask_epi8(stop)) == 0;
+  return __builtin_ctz(_mm_movemask_epi8(v) | _mm_movemask_epi8(stop) | 0x10000);
 }
 
-// Eight EUC-JP kanji at once: false unless all 16 bytes at in are 0xA1..0xFE,
-// which from a lead byte on are eight whole pairs. Writes the 16 output bytes.
+// Up to eight EUC-JP kanji at once: the bytes at in from a lead byte on
+// that are 0xA1..0xFE, as whole pairs, are converted; returns their count
+// (even, at most 16). Writes 16 output bytes, of which that many count.
 template <OutputCode kOut>
-inline bool EucBlock(const unsigned char* in, unsigned char* out) {
+inline int EucBlock(const unsigned char* in, unsigned char* out) {
   __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in));
   __m128i x = _mm_sub_epi8(v, _mm_set1_epi8(static_cast<char>(0xA1)));  // row and cell from 0
   __m128i fits = _mm_cmpeq_epi8(_mm_min_epu8(x, _mm_set1_epi8(0x5D)), x);
-  if (_mm_movemask_epi8(fits) != 0xFFFF) return false;
+  int n = __builtin_ctz(~_mm_movemask_epi8(fits) | 0x10000) & ~1;
+  if (n == 0) return 0;
   __m128i result;
   if (kOut == kOutEuc) {
     result = v;
@@ -71,7 +79,7 @@ inline bool EucBlock(const unsigned char* in, unsigned char* out) {
     result = _mm_or_si128(s1, _mm_slli_epi16(s2, 8));
   }
   _mm_storeu_si128(reinterpret_cast<__m128i*>(out), result);
-  return true;
+  return n;
 }
 
 // Sixteen Shift_JIS half-width katakana at in, kept half-width, as EUC-JP:
@@ -95,6 +103,7 @@ struct CHobFastWriter {
   ShiftMode m_mode;
   char m_kanjiFinal;
   char m_asciiFinal;
+  const CHobUnicodeIndex* m_index;
 
   void Shift(ShiftMode mode) {
     if (kOut != kOutJis || m_mode == mode) return;
@@ -116,16 +125,17 @@ struct CHobFastWriter {
       *m_o++ = static_cast<unsigned char>(j1);
       *m_o++ = static_cast<unsigned char>(j2);
     } else if (kOut == kOutSjis) {
-      int s1, s2;
-      SjisFromJis(j1, j2, &s1, &s2);
-      *m_o++ = static_cast<unsigned char>(s1);
-      *m_o++ = static_cast<unsigned char>(s2);
+      uint16_t code = m_index->m_sjis[(j1 - 0x21) * 94 + j2 - 0x21];
+      *m_o++ = static_cast<unsigned char>(code >> 8);
+      *m_o++ = static_cast<unsigned char>(code);
     } else if (kOut == kOutEuc) {
       *m_o++ = static_cast<unsigned char>(j1 | 0x80);
       *m_o++ = static_cast<unsigned char>(j2 | 0x80);
     } else {
-      uint16_t u = UnicodeFromJis(j1, j2);
-      Utf8(u ? u : UnicodeFromJis(kGeta1, kGeta2));
+      // Four bytes written, as many as the character has counted.
+      uint32_t bytes = m_index->m_utf8[(j1 - 0x21) * 94 + j2 - 0x21];
+      memcpy(m_o, &bytes, 4);
+      m_o += bytes >> 24;
     }
   }
   void Kana(int k) {
@@ -142,6 +152,48 @@ struct CHobFastWriter {
     }
   }
 };
+
+// Converts a run of JIS X 0208 characters from pos on, in pairs (EUC-JP,
+// Shift_JIS) or three-byte UTF-8, up to end; returns where it stopped.
+template <int kIn, OutputCode kOut>
+inline int MultiByteRun(const unsigned char* data, int pos, int end, int size,
+                        CHobFastWriter<kOut>& w, const CHobUnicodeIndex& index) {
+  if (kIn == kInEuc) {
+    for (; pos < end; pos += 2) {
+      unsigned row = data[pos] - 0xA1u, cell = data[pos + 1] - 0xA1u;
+      if (row > 0x5D || cell > 0x5D) break;
+      w.Pair(data[pos] & 0x7F, data[pos + 1] & 0x7F);
+    }
+  } else if (kIn == kInSjis) {
+    for (int j1, j2; pos < end; pos += 2) {
+      int c = data[pos];
+      if (!((c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xEF))) break;
+      if (!JisFromSjis(c, data[pos + 1], &j1, &j2)) break;
+      w.Pair(j1, j2);
+    }
+  } else if (kIn == kInUtf8) {
+    // The leads 0xE0 and 0xED, with their narrower second bytes, are left
+    // to the main loop.
+    for (; pos < end && pos + 2 < size; pos += 3) {
+      int c = data[pos], c2 = data[pos + 1], c3 = data[pos + 2];
+      if ((c & 0xF0) != 0xE0 || c == 0xE0 || c == 0xED) break;
+      if ((c2 & 0xC0) != 0x80 || (c3 & 0xC0) != 0x80) break;
+      int u = (c & 0x0F) << 12 | (c2 & 0x3F) << 6 | (c3 & 0x3F);
+      if (kOut == kOutSjis) {
+        uint16_t code = index.m_sjisOf[u];
+        if (code == 0) break;
+        w.m_o[0] = static_cast<unsigned char>(code >> 8);
+        w.m_o[1] = static_cast<unsigned char>(code);
+        w.m_o += 2;
+        continue;
+      }
+      uint16_t jis = index.m_jis[u];
+      if (jis == 0) break;
+      w.Pair(jis >> 8, jis & 0xFF);
+    }
+  }
+  return pos;
+}
 
 // The half-width katakana at data[pos] (0x21..0x5F) in the input code, or 0.
 template <int kIn>
@@ -178,24 +230,34 @@ void Run(CHobKanjiState& s) {
   const bool lineEndStops = s.m_opt.m_brokenEol;
 #endif
   int pos = s.m_reader.m_position;
-  CHobFastWriter<kOut> w{nullptr, s.m_outMode, s.m_opt.m_kanjiFinal, s.m_opt.m_asciiFinal};
+  const CHobUnicodeIndex& index = UnicodeIndex();
+  CHobFastWriter<kOut> w{nullptr, s.m_outMode, s.m_opt.m_kanjiFinal, s.m_opt.m_asciiFinal, &index};
   bool stop = false;
   while (pos < last && !stop) {
-    int end = last - pos < kChunk ? last : pos + kChunk;
-    ReserveOutput(s, kMaxGrowth * static_cast<size_t>(end - pos) + 64);
+    // Smaller pieces near the end of the buffer, so that it grows only when
+    // the output outgrows it.
+    int n = last - pos < kChunk ? last - pos : kChunk;
+    size_t room = s.m_outCap - s.m_outLen;
+    if (room < kMaxGrowth * n + kSlack && room >= kMaxGrowth * kMinChunk + kSlack) {
+      n = static_cast<int>((room - kSlack - 1) / kMaxGrowth);
+    }
+    int end = pos + n;
+    ReserveOutput(s, kMaxGrowth * static_cast<size_t>(n) + kSlack);
     unsigned char* start = reinterpret_cast<unsigned char*>(s.m_out + s.m_outLen);
     w.m_o = start;
     while (pos < end) {
       int c = data[pos];
       int k = cls[c];
 #if defined(__SSE2__)
-      if (k == kCopy && pos + 17 <= size && (kOut != kOutJis || w.m_mode == kModeAscii) &&
-          AsciiBlock(data + pos, equalStops, lineEndStops)) {
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(w.m_o),
-                         _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + pos)));
-        w.m_o += 16;
-        pos += 16;
-        continue;
+      if (c < 0x80 && pos + 17 <= size && (kOut != kOutJis || w.m_mode == kModeAscii)) {
+        int plain = AsciiBlock(data + pos, equalStops, lineEndStops);
+        if (plain) {
+          _mm_storeu_si128(reinterpret_cast<__m128i*>(w.m_o),
+                           _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + pos)));
+          w.m_o += plain;
+          pos += plain;
+          continue;
+        }
       }
 #endif
       if (k == kCopy) {
@@ -251,7 +313,8 @@ void Run(CHobKanjiState& s) {
 #if defined(__SSE2__)
       if (kIn == kInEuc && kOut != kOutUtf8 && pos + 16 <= end) {
         bool shift = kOut == kOutJis && w.m_mode != kModeKanji;
-        if (EucBlock<kOut>(data + pos, w.m_o + (shift ? 3 : 0))) {
+        int pairs = EucBlock<kOut>(data + pos, w.m_o + (shift ? 3 : 0));
+        if (pairs) {
           if (shift) {
             w.m_o[0] = ESC;
             w.m_o[1] = '$';
@@ -259,12 +322,17 @@ void Run(CHobKanjiState& s) {
             w.m_o += 3;
             w.m_mode = kModeKanji;
           }
-          w.m_o += 16;
-          pos += 16;
+          w.m_o += pairs;
+          pos += pairs;
           continue;
         }
       }
 #endif
+      int after = MultiByteRun<kIn, kOut>(data, pos, end, size, w, index);
+      if (after > pos) {
+        pos = after;
+        continue;
+      }
       int c2 = data[pos + 1];
       int j1, j2;
       if (kIn == kInEuc) {
@@ -301,7 +369,7 @@ void Run(CHobKanjiState& s) {
           u = static_cast<uint32_t>(c & 0x0F) << 12 | (c2 & 0x3F) << 6 | (data[pos + 2] & 0x3F);
           n = 3;
         }
-        uint16_t jis = JisFromUnicode(u);
+        uint16_t jis = JisFromUnicode(index, u);
         if (jis == 0) {
           stop = true;
           break;

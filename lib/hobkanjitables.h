@@ -22,8 +22,23 @@ extern const uint16_t kJisUnicode[94 * 94];
 // 0x40: the code below 0xF0 that names the same character, or 0.
 extern const uint16_t kIbmOther[3 * 0xC0];
 
+// JIS X 0208 from Unicode, and the UTF-8 of every JIS X 0208 code.
+struct CHobUnicodeIndex {
+  uint16_t m_jis[0x10000];     // the JIS X 0208 code of each character below U+10000, or 0
+  uint16_t m_sjisOf[0x10000];  // the same as Shift_JIS bytes, lead byte high, or 0
+  // Index as kJisUnicode: the UTF-8 bytes, first byte lowest, with their
+  // count in the high byte; the geta mark's where JIS X 0208 has none.
+  uint32_t m_utf8[94 * 94];
+  uint16_t m_sjis[94 * 94];  // index as kJisUnicode: the Shift_JIS bytes, lead byte high
+};
+
+// Built at first use; safe from any thread.
+const CHobUnicodeIndex& UnicodeIndex();
+
 // The JIS X 0208 code (row << 8 | cell) of Unicode character u, or 0.
-uint16_t JisFromUnicode(uint32_t u);
+inline uint16_t JisFromUnicode(const CHobUnicodeIndex& index, uint32_t u) {
+  return u > 0xFFFF ? 0 : index.m_jis[u];
+}
 
 // The Unicode character of JIS X 0208 code (j1, j2), or 0.
 // REQUIRES: j1 and j2 in 0x21..0x7E.
