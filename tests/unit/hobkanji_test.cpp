@@ -389,6 +389,12 @@ TEST(KanjiDetect, Utf8IsReadWhenOnlyItReadsTheHeldRun) {
   EXPECT_EQ(Conv("-e", "漢字"), Euc("漢字")) << "0xE6 0xBC is no Shift_JIS pair here";
 }
 
+TEST(KanjiDetect, ShortRunsGoToTheCodeWithFewerUnlikelyCharacters) {
+  EXPECT_EQ(Hex(Conv("-e", ".SS " + Sjis("式"))), Hex(".SS " + Euc("式")))
+      << "0x8E 0xAE: one kanji, or one half-width katakana after SS2";
+  EXPECT_EQ(Conv("-w", Euc("文")), "文") << "0xCA 0xB8: one kanji, or U+02B8";
+}
+
 TEST(KanjiDetect, EveryCallStartsAfresh) {
   EXPECT_EQ(Conv("-e", Sjis("漢字")), Euc("漢字"));
   EXPECT_EQ(Conv("-s", Euc("漢字")), Sjis("漢字")) << "the code detected before is forgotten";
