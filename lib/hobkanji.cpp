@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <utility>
 
 #include "hobkanjistate.h"
@@ -379,9 +380,14 @@ CHobString kanji_convert(const char* options, const char* input, int length) {
   if (options == nullptr || input == nullptr || length <= 0) return result;
   // The state is large (a few kilobytes of queues and tables): on the heap,
   // one per call, so that conversions never share it.
-  CHobKanjiState* state = new CHobKanjiState();
+  CHobKanjiState* state = new (std::nothrow) CHobKanjiState();
+  if (state == nullptr) return result;
   CHobKanjiState& s = *state;
   Reset(s, ParseOptions(options), input, length);
+  if (s.m_out == nullptr) {
+    delete state;
+    return result;
+  }
   if (s.m_opt.m_copyOnly) {
     memcpy(s.m_out, s.m_reader.m_data, s.m_reader.m_size);
     s.m_outLen = s.m_reader.m_size;
