@@ -616,6 +616,8 @@ TEST(KanjiMimeOutput, EncodedWordsReadBackByPythonToTheInput) {
   want.push_back("ｶﾀｶﾅ テスト ﾃﾞｽ");
   cases.push_back({"words", Conv("-lM", "caf\xe9 au lait \xe0 la carte")});
   want.push_back("café au lait à la carte");
+  cases.push_back({"words", Conv("-SjM", Sjis("英語 (古典的 Dvorak)"))});
+  want.push_back("英語 (古典的 Dvorak)");
   auto got = ReadBack(cases);
   ASSERT_EQ(got.size(), cases.size());
   for (size_t i = 0; i < cases.size(); ++i) {
