@@ -365,7 +365,7 @@ TEST(KanjiDetect, InvalidPairReopensDetection) {
 }
 
 TEST(KanjiDetect, HalfWidthKatakanaOrSs3FirstIsHeldUntilACodeDecides) {
-  const std::string sjis = "\xc3\xbd\xc4\x91\x97\x90\x4d";  // "ﾃｽﾄ送信M"
+  const std::string sjis = "\xc3\xbd\xc4\x91\x97\x90\x4d";  // "ﾃｽﾄ送信"
   const std::string euc = Recode("SHIFT_JIS", "EUC-JP", sjis);
   EXPECT_EQ(Hex(Conv("-ex", sjis)), Hex(euc));
   EXPECT_EQ(Hex(Conv("-sx", euc)), Hex(sjis));
