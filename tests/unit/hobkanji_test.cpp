@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <map>
 #include <memory>
 #include <random>
 #include <sstream>
@@ -97,7 +98,10 @@ struct Code {
   const char* out;   // output option
   const char* in;    // input option
 };
-const Code kCodes[] = {{"ISO-2022-JP", "-j", "J"}, {"SHIFT_JIS", "-s", "S"}, {"EUC-JP", "-e", "E"}};
+const Code kCodes[] = {{"ISO-2022-JP", "-j", "J"},
+                       {"SHIFT_JIS", "-s", "S"},
+                       {"EUC-JP", "-e", "E"},
+                       {"UTF-8", "-w", "W"}};
 
 // Every JIS X 0208 character that glibc's EUC-JP knows, 64 to a line.
 std::string AllJisX0208(int* count) {
@@ -121,21 +125,21 @@ std::string AllJisX0208(int* count) {
   return text;
 }
 
-// The same text in the three codes, made by glibc from UTF-8.
+// The same text in the four codes, made by glibc from UTF-8.
 struct Texts {
-  std::string by_code[3];
+  std::string by_code[4];
 };
 Texts FromUtf8(const std::string& utf8) {
   Texts t;
-  for (int i = 0; i < 3; ++i) t.by_code[i] = Recode("UTF-8", kCodes[i].name, utf8);
+  for (int i = 0; i < 4; ++i) t.by_code[i] = Recode("UTF-8", kCodes[i].name, utf8);
   return t;
 }
 
 // Converts text in every code to every code, with the input code detected
 // and given, and compares each result with glibc's.
 void ExpectAllDirections(const Texts& t, const std::string& extra, const char* what) {
-  for (int from = 0; from < 3; ++from) {
-    for (int to = 0; to < 3; ++to) {
+  for (int from = 0; from < 4; ++from) {
+    for (int to = 0; to < 4; ++to) {
       for (bool given : {false, true}) {
         std::string options = std::string(kCodes[to].out) + (given ? kCodes[from].in : "") + extra;
         EXPECT_TRUE(Conv(options, t.by_code[from]) == t.by_code[to])
@@ -146,11 +150,76 @@ void ExpectAllDirections(const Texts& t, const std::string& extra, const char* w
   }
 }
 
+std::string Sjis(const std::string& utf8) { return Recode("UTF-8", "SHIFT_JIS", utf8); }
+std::string Euc(const std::string& utf8) { return Recode("UTF-8", "EUC-JP", utf8); }
+
+// The geta mark that stands for a character the output code cannot hold.
+const std::string kGetaEuc = "\xa2\xae";
+const std::string kGetaSjis = "\x81\xac";
+
 const char kMixed[] =
     "Subject: 会議のお知らせ (Meeting) 2024年\r\n"
     "ＡＢＣ全角ｘｙｚ１２３、カタカナ・ひらがな「漢字」！\n"
     "\tURL: http://example.com/~user?id=1&x=2\n"
     "最後の行です。End of text.";
+
+// ---------------------------------------------------------------------------
+// Real text: Debian's Japanese manual pages, written in every code by
+// Python's codecs (manpages.py), converted whole and line by line.
+
+struct Corpus {
+  bool ok = false;
+  std::vector<std::string> pages[4];  // by kCorpusCodes
+  std::vector<std::vector<std::string>> outside;
+};
+
+struct CorpusCode {
+  const char* file;
+  const char* out;  // output option
+  const char* in;   // input option
+};
+const CorpusCode kCorpusCodes[] = {
+    {"utf8", "-w", "W"}, {"euc", "-e", "E"}, {"sjis", "-s", "S"}, {"jis", "-j", "J"}};
+
+std::vector<std::string> Split(const std::string& text, char separator) {
+  std::vector<std::string> parts;
+  size_t start = 0;
+  for (size_t end; (end = text.find(separator, start)) != std::string::npos; start = end + 1)
+    parts.push_back(text.substr(start, end - start));
+  if (start < text.size()) parts.push_back(text.substr(start));
+  return parts;
+}
+
+const Corpus& ManPages() {
+  static const Corpus corpus = [] {
+    Corpus c;
+    char dir[] = "/tmp/hobkanji-corpus-XXXXXX";
+    if (access("/usr/share/man/ja", R_OK) != 0 || mkdtemp(dir) == nullptr) return c;
+    std::string command = "python3 " + kData + "manpages.py " + dir + " >/dev/null";
+    if (system(command.c_str()) != 0) return c;
+    for (int i = 0; i < 4; ++i) {
+      std::ifstream in(std::string(dir) + "/text." + kCorpusCodes[i].file, std::ios::binary);
+      std::stringstream text;
+      text << in.rdbuf();
+      c.pages[i] = Split(text.str(), '\0');
+    }
+    std::ifstream outside(std::string(dir) + "/outside.tsv");
+    for (std::string line; std::getline(outside, line);) c.outside.push_back(Split(line, '\t'));
+    system((std::string("rm -rf ") + dir).c_str());
+    c.ok = c.pages[0].size() > 100 && c.pages[0].size() == c.pages[3].size();
+    return c;
+  }();
+  return corpus;
+}
+
+// The first line where got and want differ, for the failure message.
+std::string FirstDifference(const std::string& got, const std::string& want) {
+  std::vector<std::string> a = Split(got, '\n'), b = Split(want, '\n');
+  for (size_t i = 0; i < a.size() && i < b.size(); ++i) {
+    if (a[i] != b[i]) return "line " + std::to_string(i) + ": " + Hex(a[i]) + " != " + Hex(b[i]);
+  }
+  return "line count " + std::to_string(a.size()) + " != " + std::to_string(b.size());
+}
 
 // ---------------------------------------------------------------------------
 
@@ -162,6 +231,7 @@ TEST(KanjiCodes, EveryJisX0208CharacterConvertsLikeIconvInAllDirections) {
   t.by_code[0] = Recode("EUC-JP", "ISO-2022-JP", euc);
   t.by_code[1] = Recode("EUC-JP", "SHIFT_JIS", euc);
   t.by_code[2] = euc;
+  t.by_code[3] = Recode("EUC-JP", "UTF-8", euc);
   ExpectAllDirections(t, "", "JIS X 0208");
   ExpectAllDirections(t, "Lu", "JIS X 0208, one character at a time");  // a stage in the chain
 }
@@ -176,12 +246,12 @@ TEST(KanjiCodes, DecodersTakeExactlyTheirByteRanges) {
   EXPECT_EQ(Conv("-eS", edges), Recode("SHIFT_JIS", "EUC-JP", edges));
   EXPECT_EQ(Conv("-eS", "\xef\xfc"), "\xfe\xfe") << "row 94, cell 94";
   EXPECT_EQ(Conv("-eS", "\x81\x3f|\x81\x7f|\x81\xfd|\x80|\xa0|\xfd"), "?|\x7f||||");
-  EXPECT_EQ(Conv("-eS", "a\xf0\x40\xfc\xfcz"), "az") << "user-defined area";
-  EXPECT_EQ(Conv("-e", "a\xf0\x40\xfc\xfcz"), "a\xfc\xfcz")
-      << "the dropped pair reopens detection; the next pair fits both codes: EUC-JP";
+  EXPECT_EQ(Conv("-eS", "a\xf0\x40\xfc\xfcz"), "a" + kGetaEuc + kGetaEuc + "z")
+      << "user-defined area and past the IBM extensions";
   EXPECT_EQ(Conv("-sEx", "\xa1\xa1\xfe\xfe\x8e\xa1\x8e\xdf"), "\x81\x40\xef\xfc\xa1\xdf");
   EXPECT_EQ(Conv("-sE", "\xa1\xa0|\xa1\xff|\x8e\xa0|\x8e\xe0|\xff|\x80"), "|||||");
-  EXPECT_EQ(Conv("-sE", "a\x8f\xb0\xa1z"), "az") << "JIS X 0212 has no counterpart";
+  EXPECT_EQ(Conv("-sE", "a\x8f\xb0\xa1z"), "a" + kGetaSjis + "z")
+      << "JIS X 0212 has no counterpart";
 }
 
 TEST(KanjiCodes, HalfWidthKatakanaKeptWithLowerXConvertsLikeIconv) {
@@ -237,9 +307,6 @@ TEST(KanjiCodes, DesignationLettersChooseTheEscapesWritten) {
 
 // ---------------------------------------------------------------------------
 
-std::string Sjis(const std::string& utf8) { return Recode("UTF-8", "SHIFT_JIS", utf8); }
-std::string Euc(const std::string& utf8) { return Recode("UTF-8", "EUC-JP", utf8); }
-
 // JIS X 0208 characters whose bytes fit both codes: lead 0xE0..0xEF and
 // second byte 0xA1 or above in one code, a valid pair in the other.
 std::string AmbiguousSjis() {
@@ -277,13 +344,13 @@ TEST(KanjiDetect, AmbiguousPairsAreHeldUntilEucDecides) {
   EXPECT_EQ(Conv("-s", ambiguous), Recode("EUC-JP", "SHIFT_JIS", ambiguous)) << "undecided: EUC-JP";
 }
 
-TEST(KanjiDetect, HoldOfThirtyTwoEntriesEndsUndecidedAsEuc) {
+TEST(KanjiDetect, HoldOf256BytesEndsUndecidedAsEuc) {
   std::string ambiguous = AmbiguousSjis().substr(0, 2);
-  std::string held = ambiguous + std::string(31, 'a');
+  std::string held = ambiguous + std::string(254, 'a');
   std::string out = Conv("-s", held + Sjis("あ"));
-  EXPECT_EQ(out.substr(0, 33), Recode("EUC-JP", "SHIFT_JIS", held)) << "32 entries, then EUC-JP";
-  std::string shorter = ambiguous + std::string(30, 'a') + Sjis("あ");
-  EXPECT_EQ(Conv("-e", shorter), Recode("SHIFT_JIS", "EUC-JP", shorter)) << "31 entries still wait";
+  EXPECT_EQ(out.substr(0, 256), Recode("EUC-JP", "SHIFT_JIS", held)) << "256 bytes, then EUC-JP";
+  std::string shorter = ambiguous + std::string(253, 'a') + Sjis("あ");
+  EXPECT_EQ(Conv("-e", shorter), Recode("SHIFT_JIS", "EUC-JP", shorter)) << "255 bytes still wait";
 }
 
 TEST(KanjiDetect, PairWithSecondByteBelow0x40IsDroppedButTheByteKept) {
@@ -297,11 +364,95 @@ TEST(KanjiDetect, InvalidPairReopensDetection) {
   EXPECT_EQ(Conv("-eE", text).substr(0, 2), Euc("あ")) << "a given code is never reopened";
 }
 
+TEST(KanjiDetect, HalfWidthKatakanaOrSs3FirstIsHeldUntilACodeDecides) {
+  const std::string sjis = "\xc3\xbd\xc4\x91\x97\x90\x4d";  // "ﾃｽﾄ送信"
+  const std::string euc = Recode("SHIFT_JIS", "EUC-JP", sjis);
+  EXPECT_EQ(Hex(Conv("-ex", sjis)), Hex(euc));
+  EXPECT_EQ(Hex(Conv("-sx", euc)), Hex(sjis));
+  const std::string cafe = "caf\x8f\xab\xb1 " + Euc("日本語");  // é of JIS X 0212
+  EXPECT_EQ(Hex(Conv("-s", cafe)), Hex("caf" + kGetaSjis + " " + Sjis("日本語")));
+  EXPECT_EQ(Hex(Conv("-e", cafe)), Hex(cafe));
+  for (int kana = 0xA1; kana <= 0xDF; ++kana) {
+    std::string utf8 =
+        Recode("SHIFT_JIS", "UTF-8", std::string(1, static_cast<char>(kana))) + "ｶﾅ、漢字とかな。";
+    EXPECT_EQ(Conv("-ex", Sjis(utf8)), Euc(utf8)) << utf8;
+    EXPECT_EQ(Conv("-sx", Euc(utf8)), Sjis(utf8)) << utf8;
+    EXPECT_EQ(Conv("-sx", utf8), Sjis(utf8)) << utf8;
+  }
+}
+
+TEST(KanjiDetect, Utf8IsReadWhenOnlyItReadsTheHeldRun) {
+  for (const char* text : {"漢字", "テスト、漢字", "×÷ 記号"}) {
+    EXPECT_EQ(Conv("-e", text), Euc(Recode("EUC-JP", "UTF-8", Conv("-eW", text)))) << text;
+    EXPECT_EQ(Conv("-w", Euc(text)), text) << text;
+  }
+  EXPECT_EQ(Conv("-e", "漢字"), Euc("漢字")) << "0xE6 0xBC is no Shift_JIS pair here";
+}
+
+TEST(KanjiDetect, ShortRunsGoToTheCodeWithFewerUnlikelyCharacters) {
+  EXPECT_EQ(Hex(Conv("-e", ".SS " + Sjis("式"))), Hex(".SS " + Euc("式")))
+      << "0x8E 0xAE: one kanji, or one half-width katakana after SS2";
+  EXPECT_EQ(Conv("-w", Euc("文")), "文") << "0xCA 0xB8: one kanji, or U+02B8";
+}
+
 TEST(KanjiDetect, EveryCallStartsAfresh) {
   EXPECT_EQ(Conv("-e", Sjis("漢字")), Euc("漢字"));
   EXPECT_EQ(Conv("-s", Euc("漢字")), Sjis("漢字")) << "the code detected before is forgotten";
   EXPECT_EQ(Conv("-e", "\x1b$B4A"), "\xb4\xc1");
   EXPECT_EQ(Conv("-e", "4A"), "4A") << "the kanji mode of the call before is forgotten";
+}
+
+// ---------------------------------------------------------------------------
+
+TEST(KanjiOutside, OwnCodeKeepsWhatOtherCodesCannotHold) {
+  const std::string cafe = "caf\x8f\xab\xb1";  // é of JIS X 0212
+  EXPECT_EQ(Hex(Conv("-eE", cafe)), Hex(cafe));
+  EXPECT_EQ(Hex(Conv("-sE", cafe)), Hex("caf" + kGetaSjis));
+  EXPECT_EQ(Hex(Conv("-jE", cafe)), Hex("caf\x1b$B\x22\x2e\x1b(B"));
+  EXPECT_EQ(Hex(Conv("-wE", cafe)), Hex("caf〓"));
+  EXPECT_EQ(Hex(Conv("-eE",
+                     "\x8f\xab"
+                     "a\x8f")),
+            "61")
+      << "cut sequences are dropped";
+  const std::string yamasaki = Sjis("山") + "\xfa\xb1" + Sjis("さん");  // IBM extension
+  EXPECT_EQ(Hex(Conv("-sS", yamasaki)), Hex(yamasaki));
+  EXPECT_EQ(Hex(Conv("-s", yamasaki)), Hex(yamasaki)) << "detected";
+  EXPECT_EQ(Hex(Conv("-sS", "\xfb\xfc")), "fbfc");
+  EXPECT_EQ(Hex(Conv("-sS", "\xf0\x40\xf9\xfc")), "f040f9fc") << "user-defined area";
+  EXPECT_EQ(Hex(Conv("-eS", "\xf0\x40\xf9\xfc")), Hex(kGetaEuc + kGetaEuc));
+  EXPECT_EQ(Hex(Conv("-wW", "a€b😀c")), Hex("a€b😀c"));
+  EXPECT_EQ(Hex(Conv("-eW", "a€b😀c")), Hex("a" + kGetaEuc + "b" + kGetaEuc + "c"));
+  EXPECT_EQ(Hex(Conv("-wW", "a\xc3(\xed\xa0\x80z\xf4\x90\x80\x80\xe6\xbc")), Hex("a(z"))
+      << "invalid UTF-8 is dropped";
+}
+
+// glibc's CP932 names each IBM extension: its other code is the first
+// below 0xF0 that CP932 reads as the same character.
+TEST(KanjiOutside, IbmExtensionsConvertAsTheirOtherCode) {
+  std::map<std::string, std::string> first;
+  std::string utf8;
+  for (int lead = 0x81; lead <= 0xEF; ++lead) {
+    for (int trail = 0x40; trail <= 0xFC; ++trail) {
+      std::string code{static_cast<char>(lead), static_cast<char>(trail)};
+      if (Iconv("CP932", "UTF-8", code, &utf8)) first.emplace(utf8, code);
+    }
+  }
+  int count = 0;
+  for (int code = 0xFA40; code <= 0xFC4B; ++code) {
+    std::string ibm{static_cast<char>(code >> 8), static_cast<char>(code & 0xFF)};
+    if (!Iconv("CP932", "UTF-8", ibm, &utf8) || utf8.size() < 2) continue;
+    ASSERT_TRUE(first.count(utf8)) << Hex(ibm);
+    count++;
+    for (const char* out : {"-eS", "-jS", "-wS"}) {
+      EXPECT_EQ(Hex(Conv(out, ibm)), Hex(Conv(out, first[utf8]))) << out << " " << Hex(ibm);
+    }
+  }
+  EXPECT_EQ(count, 388);
+  EXPECT_EQ(Hex(Conv("-eS", Sjis("山") + "\xfa\xb1" + Sjis("さん"))),
+            Hex(Euc("山") + "\xf9\xf5" + Euc("さん")))
+      << "0xFAB1 as 0xED95, row 89 cell 85";
+  EXPECT_EQ(Hex(Conv("-sE", "\xf9\xf5")), "ed95");
 }
 
 // ---------------------------------------------------------------------------
@@ -315,12 +466,22 @@ TEST(KanjiEscapes, AllDesignationsOfTheSetsAreUnderstood) {
   EXPECT_EQ(Conv("-ex", "\x1b(I12\x1b(B"), "\x8e\xb1\x8e\xb2");
 }
 
-TEST(KanjiEscapes, UnknownSequencesAreCopiedUnlessB1) {
-  EXPECT_EQ(Conv("-e", "a\x1b$A4A\x1b(Bb"), "a\x1b$A4Ab");
-  EXPECT_EQ(Conv("-e", "a\x1b(Zb"), "a\x1b(Zb");
-  EXPECT_EQ(Conv("-e", "a\x1bxb"), "a\x1bxb");
+TEST(KanjiEscapes, UnknownMultiByteSetsGiveGetaUnlessB1) {
+  for (const char* in : {"a\x1b$A4A\x1b(Bb", "a\x1b$(D4A\x1b(Bb", "a\x1b$(Q4A\x1b(Bb"}) {
+    EXPECT_EQ(Conv("-e", in), "a" + kGetaEuc + "b") << Hex(in);
+    EXPECT_EQ(Conv("-j", in), "a\x1b$B\x22\x2e\x1b(Bb") << Hex(in);
+  }
+  EXPECT_EQ(Conv("-e", "\x1b$(D4A4\n4A"), kGetaEuc + "\n" + kGetaEuc) << "a lone byte is dropped";
   EXPECT_EQ(Conv("-eB1", "a\x1b$A4A\x1b(Zb"), std::string("a\xb4\xc1") + "b");
-  EXPECT_EQ(Conv("-e", "a\x1b$"), "a\x1b$") << "cut short";
+}
+
+TEST(KanjiEscapes, NoEscReachesShiftJisEucJpOrUtf8) {
+  for (const char* in : {"a\x1b(Zb", "a\x1bxb", "a\x1b$", "a\x1b$)Cb", "a\x1b"}) {
+    std::string plain = in;
+    plain.erase(plain.find('\x1b'), 1);
+    EXPECT_EQ(Conv("-j", in), in) << "copied as it came";
+    for (const char* out : {"-e", "-s", "-w"}) EXPECT_EQ(Conv(out, in), plain) << out << Hex(in);
+  }
 }
 
 TEST(KanjiEscapes, LoneFirstByteOfAPairIsDropped) {
@@ -337,6 +498,11 @@ TEST(KanjiEscapes, BRecoversEscapesThatLostTheirEsc) {
   EXPECT_EQ(Conv("-eB", "$x"), "$x");
   EXPECT_EQ(Conv("-eB", "\x1b$B!(B?\x1b(B"), Euc("；") + "\xc2\xbf")
       << "pair bytes are not markers";
+  EXPECT_EQ(Conv("-exB", "\x1b(I12(Bab"),
+            "\x8e\xb1\x8e\xb2"
+            "ab")
+      << "after katakana";
+  EXPECT_EQ(Conv("-eB", "\x1b$(D4A(Bab"), kGetaEuc + "ab") << "after an unknown set";
 }
 
 TEST(KanjiEscapes, B2ReturnsToAsciiAtALineEnd) {
@@ -374,6 +540,8 @@ TEST(KanjiMime, M0AndStrictModeLeaveOtherTextAlone) {
   EXPECT_EQ(Conv("-emN", "=?abcdefghijklmnopqrstu?Q?x?="), "=?abcdefghijklmnopqrstu?Q?x?=")
       << "21 characters are too many";
   EXPECT_EQ(Conv("-emN", "=?abcdefghijklmnopqrst?Q?x?="), "x");
+  EXPECT_EQ(Conv("-e", "=?UTF-8?B?5ryi5a2X?= =?utf-8?q?=E3=81=8B_a?="), Euc("漢字か a"))
+      << "UTF-8 words in strict mode";
 }
 
 TEST(KanjiMime, WordBoundariesFollowRfc2047) {
@@ -428,6 +596,9 @@ const char* const kMimeTexts[] = {
     "abc漢字def ghi 全角ＡＢＣ  二つの空白 and\ttab",
     "漢字 abc",
     "a very long line of plain ascii text that has to be folded before a space 漢字 end",
+    "英語 (古典的 Dvorak)",
+    "  先頭の空白 と 末尾の空白  ",
+    "https://example.com/a/very/long/address/that/does/not/fit/on/one/line/at/all/漢字",
 };
 
 TEST(KanjiMimeOutput, EncodedWordsReadBackByPythonToTheInput) {
@@ -435,7 +606,7 @@ TEST(KanjiMimeOutput, EncodedWordsReadBackByPythonToTheInput) {
   std::vector<std::pair<std::string, std::string>> cases;
   std::vector<std::string> want;
   for (const char* text : kMimeTexts) {
-    for (const char* out : {"-jM", "-sM", "-eM", "--mime"}) {
+    for (const char* out : {"-jM", "-sM", "-eM", "-wM", "--mime"}) {
       cases.push_back({"words", Conv(out, Euc(text))});
       want.push_back(text);
     }
@@ -445,6 +616,8 @@ TEST(KanjiMimeOutput, EncodedWordsReadBackByPythonToTheInput) {
   want.push_back("ｶﾀｶﾅ テスト ﾃﾞｽ");
   cases.push_back({"words", Conv("-lM", "caf\xe9 au lait \xe0 la carte")});
   want.push_back("café au lait à la carte");
+  cases.push_back({"words", Conv("-SjM", Sjis("英語 (古典的 Dvorak)"))});
+  want.push_back("英語 (古典的 Dvorak)");
   auto got = ReadBack(cases);
   ASSERT_EQ(got.size(), cases.size());
   for (size_t i = 0; i < cases.size(); ++i) {
@@ -452,6 +625,52 @@ TEST(KanjiMimeOutput, EncodedWordsReadBackByPythonToTheInput) {
     std::stringstream lines(cases[i].second);
     std::string line;
     while (std::getline(lines, line)) EXPECT_LE(line.size(), 76u) << line;
+  }
+}
+
+// Encoded words of random mixes and of manual page lines, in every output
+// code, read back by Python's email package: every space survives, and no
+// line is longer than 76 columns.
+TEST(KanjiMimeOutput, RandomMixesAndRealLinesReadBackWithEverySpace) {
+  if (!HavePython()) GTEST_SKIP() << "python3 is needed to read the output back";
+  const char* pieces[] = {"漢字", "かな", "カタカナ", "ｶﾀｶﾅ", "ﾃﾞｽ", "abc", "Dvorak", "(",
+                          ")",    "、",   " ",        "  ",   "\t",  "x=1", "英語",   "ー"};
+  std::mt19937 rng(14);
+  std::vector<std::string> texts;
+  for (int i = 0; i < 200; ++i) {
+    std::string text;
+    for (int n = 3 + rng() % 40; n > 0; --n)
+      text += pieces[rng() % (sizeof pieces / sizeof *pieces)];
+    texts.push_back(text);
+  }
+  const Corpus& c = ManPages();
+  for (size_t page = 0; c.ok && page < c.pages[0].size() && texts.size() < 600; page += 7) {
+    for (const std::string& line : Split(c.pages[0][page], '\n')) {
+      if (line.size() != Conv("-eW", line).size()) {
+        texts.push_back(line);
+        break;
+      }
+    }
+  }
+  std::vector<std::pair<std::string, std::string>> cases;
+  std::vector<std::string> want;
+  for (const std::string& text : texts) {
+    for (const char* out : {"-jM", "-sM", "-eM", "-wM", "-jxM", "-sxM", "-exM", "-wxM"}) {
+      bool keepKana = out[2] == 'x';
+      cases.push_back({"words", Conv(std::string(out) + "W", text)});
+      want.push_back(Conv(keepKana ? "-wWx" : "-wW", text));
+    }
+  }
+  auto got = ReadBack(cases);
+  ASSERT_EQ(got.size(), cases.size());
+  int failures = 0;
+  for (size_t i = 0; i < cases.size() && failures < 10; ++i) {
+    bool ok = got[i] == want[i];
+    for (const std::string& line : Split(cases[i].second, '\n')) ok = ok && line.size() <= 76;
+    if (!ok) {
+      ADD_FAILURE() << want[i] << "\n" << got[i] << "\n" << cases[i].second;
+      failures++;
+    }
   }
 }
 
@@ -590,6 +809,7 @@ TEST(KanjiOptions, EveryLongOptionMeansItsLetters) {
       {"help", "v"},       {"jis", "j"},        {"jis-input", "J"}, {"mac", "sLm"},
       {"mime", "jM"},      {"mime-input", "m"}, {"msdos", "sLw"},   {"sjis", "s"},
       {"sjis-input", "S"}, {"unix", "eLu"},     {"version", "V"},   {"windows", "sLw"},
+      {"utf8", "w"},       {"utf8-input", "W"},
   };
   std::string text =
       Euc("漢字 and かな\r\n") + "=?ISO-2022-JP?B?GyRCNEE7ehsoQg==?=\n" + AmbiguousSjis();
@@ -610,7 +830,7 @@ TEST(KanjiOptions, OptionParsingEndsAtALongOption) {
 
 TEST(KanjiOptions, WithoutALeadingDashTheDefaultsApply) {
   std::string euc = Euc("漢字ｶﾅ");
-  for (const char* options : {"", "e", "j", "-", "-qwy"}) {
+  for (const char* options : {"", "e", "j", "-", "-qky"}) {
     EXPECT_EQ(Conv(options, euc), Sjis("漢字カナ")) << '"' << options << '"';
   }
   EXPECT_EQ(Conv("-t", "\x1b$B4A\xff"), "\x1b$B4A\xff") << "t copies";
@@ -627,6 +847,58 @@ TEST(KanjiOptions, NullArgumentsAndEmptyInputGiveAnEmptyString) {
 }
 
 // ---------------------------------------------------------------------------
+// The fast path beside the main loop: with a line-end stage that has
+// nothing to do, every character takes the main loop.
+
+std::string SlowPath(const std::string& options) { return options + "Lu"; }
+
+TEST(KanjiFast, BlocksWithABadByteTakeTheMainLoop) {
+  const std::string block = Euc("漢字漢字漢字漢字");
+  ASSERT_EQ(block.size(), 16u);
+  for (size_t at = 0; at < 16; ++at) {
+    for (char bad : {'\xff', '\xa0', '\x8e', '\x80', 'A'}) {
+      std::string text = "a" + block + block;
+      text[1 + at] = bad;
+      for (const char* out : {"-sE", "-jE", "-eE", "-wE"}) {
+        EXPECT_EQ(Hex(Conv(out, text)), Hex(Conv(SlowPath(out), text))) << out << " " << Hex(text);
+      }
+    }
+  }
+}
+
+TEST(KanjiFast, RandomMixesConvertAsOnTheMainLoop) {
+  const char* pieces[] = {"漢字かな",
+                          "ｶﾞｷﾞｸ",
+                          "ﾊﾟﾋﾟ",
+                          "a=b",
+                          "=?",
+                          "==",
+                          "x",
+                          "\n",
+                          "ＡＢ",
+                          "ー",
+                          " ",
+                          "=?ISO-2022-JP?B?GyRCNEEbKEI=?=",
+                          "abcdefghijklmnopqrstuvwxyz0123456789"};
+  std::mt19937 rng(5);
+  for (int round = 0; round < 20; ++round) {
+    std::string utf8;
+    while (utf8.size() < 3000) utf8 += pieces[rng() % (sizeof pieces / sizeof *pieces)];
+    for (int from = 1; from < 4; ++from) {
+      std::string text = Recode("UTF-8", kCodes[from].name, utf8);
+      for (int to = 0; to < 4; ++to) {
+        for (const char* extra : {"", "x", "B2", "m0"}) {
+          std::string options = std::string(kCodes[to].out) + kCodes[from].in + extra;
+          EXPECT_TRUE(Conv(options, text) == Conv(SlowPath(options), text)) << options;
+          options = std::string(kCodes[to].out) + extra;
+          EXPECT_TRUE(Conv(options, text) == Conv(SlowPath(options), text)) << options;
+        }
+      }
+    }
+  }
+}
+
+// ---------------------------------------------------------------------------
 
 bool EndsInsideEscape(const std::string& s) {
   size_t esc = s.rfind('\x1b');
@@ -635,7 +907,7 @@ bool EndsInsideEscape(const std::string& s) {
 
 TEST(KanjiRobust, EveryTruncatedPrefixConvertsWhatIsComplete) {
   Texts t = FromUtf8(kMixed);
-  for (int from = 0; from < 3; ++from) {
+  for (int from = 0; from < 4; ++from) {
     const std::string& text = t.by_code[from];
     for (size_t n = 0; n <= text.size(); ++n) {
       std::string prefix = text.substr(0, n), want;
@@ -664,11 +936,16 @@ std::string FlipHighBit(std::string s, size_t at) {
   return s;
 }
 
-// Checks the structure of EUC-JP output without interpreting it.
+// Checks the structure of EUC-JP output without interpreting it; no ESC.
 bool WellFormedEuc(const std::string& s) {
   for (size_t i = 0; i < s.size(); ++i) {
     unsigned char b = s[i];
+    if (b == 0x1B) return false;
     if (b < 0x80) continue;
+    if (b == 0x8F && i + 2 < s.size() && s[i + 1] & 0x80 && s[i + 2] & 0x80) {
+      i += 2;
+      continue;
+    }
     if (i + 1 >= s.size()) return false;
     unsigned char t = s[++i];
     if (b == 0x8E ? (t < 0xA1 || t > 0xDF) : (b < 0xA1 || b > 0xFE || t < 0xA1 || t > 0xFE))
@@ -680,8 +957,9 @@ bool WellFormedEuc(const std::string& s) {
 bool WellFormedSjis(const std::string& s) {
   for (size_t i = 0; i < s.size(); ++i) {
     unsigned char b = s[i];
+    if (b == 0x1B) return false;
     if (b < 0x80 || (b >= 0xA1 && b <= 0xDF)) continue;
-    if (!((b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xEF)) || i + 1 >= s.size()) return false;
+    if (!((b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC)) || i + 1 >= s.size()) return false;
     unsigned char t = s[++i];
     if (t < 0x40 || t > 0xFC || t == 0x7F) return false;
   }
@@ -712,7 +990,7 @@ TEST(KanjiRobust, DamagedInputGivesWellFormedOutputAndKeepsWhatCameBefore) {
   std::mt19937 rng(20240601);
   Texts t = FromUtf8(kMixed);
   for (int round = 0; round < 150; ++round) {
-    for (int from = 0; from < 3; ++from) {
+    for (int from = 0; from < 4; ++from) {
       const std::string& text = t.by_code[from];
       size_t at = rng() % text.size();
       std::string damaged;
@@ -730,6 +1008,8 @@ TEST(KanjiRobust, DamagedInputGivesWellFormedOutputAndKeepsWhatCameBefore) {
       std::string euc = Conv(std::string("-e") + kCodes[from].in, damaged);
       EXPECT_TRUE(WellFormedEuc(euc)) << Hex(damaged);
       EXPECT_TRUE(WellFormedSjis(Conv("-s", damaged))) << Hex(damaged);
+      std::string utf16;
+      EXPECT_TRUE(Iconv("UTF-8", "UTF-16LE", Conv("-w", damaged), &utf16)) << Hex(damaged);
       if (from != 0) {
         EXPECT_TRUE(WellFormedJis(Conv("-j", damaged))) << Hex(damaged);
       }
@@ -750,6 +1030,66 @@ TEST(KanjiRobust, TheCallersTextNeverChanges) {
   for (const char* options : {"-e", "-eB", "-emN", "-jM", "-sZ2f10rLw"}) {
     kanji_convert(options, text.data(), static_cast<int>(text.size()));
     EXPECT_EQ(text, original) << options;
+  }
+}
+
+TEST(KanjiCorpus, EveryManualPageConvertsLikePythonInAllDirectionsGivenOrDetected) {
+  const Corpus& c = ManPages();
+  ASSERT_TRUE(c.ok) << "needs python3 and the manual pages of package manpages-ja";
+  int failures = 0;
+  for (size_t page = 0; page < c.pages[0].size() && failures < 10; ++page) {
+    for (int from = 0; from < 4; ++from) {
+      for (int to = 0; to < 4; ++to) {
+        for (bool given : {true, false}) {
+          std::string options =
+              std::string(kCorpusCodes[to].out) + (given ? kCorpusCodes[from].in : "") + "x";
+          std::string got = Conv(options, c.pages[from][page]);
+          if (got == c.pages[to][page]) continue;
+          ADD_FAILURE() << "page " << page << " " << kCorpusCodes[from].file << " with " << options
+                        << ": " << FirstDifference(got, c.pages[to][page]);
+          failures++;
+        }
+      }
+    }
+  }
+}
+
+TEST(KanjiCorpus, EveryLineIsDetectedInEveryCode) {
+  const Corpus& c = ManPages();
+  ASSERT_TRUE(c.ok) << "needs python3 and the manual pages of package manpages-ja";
+  for (int from = 0; from < 4; ++from) {
+    long lines = 0, right = 0;
+    for (size_t page = 0; page < c.pages[0].size(); ++page) {
+      std::vector<std::string> in = Split(c.pages[from][page], '\n');
+      std::vector<std::string> utf8 = Split(c.pages[0][page], '\n');
+      std::vector<std::string> euc = Split(c.pages[1][page], '\n');
+      ASSERT_EQ(in.size(), utf8.size());
+      for (size_t i = 0; i < in.size(); ++i) {
+        if (utf8[i].size() == euc[i].size()) continue;  // ASCII only
+        lines++;
+        bool ok = from == 0 ? Conv("-ex", in[i]) == euc[i] : Conv("-wx", in[i]) == utf8[i];
+        if (ok) {
+          right++;
+        } else if (lines - right <= 5) {
+          ADD_FAILURE() << kCorpusCodes[from].file << " page " << page << ": " << Hex(in[i]);
+        }
+      }
+    }
+    printf("%s: %ld of %ld lines with Japanese text detected right (%.3f %%)\n",
+           kCorpusCodes[from].file, right, lines, 100.0 * right / lines);
+  }
+}
+
+TEST(KanjiCorpus, CharactersOutsideJisX0208GiveGetaOrTheSameBytes) {
+  const Corpus& c = ManPages();
+  ASSERT_TRUE(c.ok) << "needs python3 and the manual pages of package manpages-ja";
+  ASSERT_GT(c.outside.size(), 100u);
+  for (const auto& row : c.outside) {
+    std::string utf8 = Unhex(row[0]), euc = Unhex(row[1]);
+    EXPECT_EQ(Hex(Conv("-wWx", utf8)), row[0]);
+    EXPECT_EQ(Hex(Conv("-eEx", euc)), row[1]);
+    EXPECT_EQ(Hex(Conv("-eWx", utf8)), row[3]);
+    EXPECT_EQ(Hex(Conv("-wEx", euc)), row[2]);
   }
 }
 

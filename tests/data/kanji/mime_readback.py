@@ -8,6 +8,7 @@ UTF-8 hex; for the others the decoded bytes as hex.
 import base64
 import email.header
 import quopri
+import re
 import sys
 
 # ISO-2022-JP words may hold JIS X 0201 katakana (ESC ( I), which only the
@@ -16,7 +17,7 @@ CODECS = {'iso-2022-jp': 'iso2022_jp_ext'}
 
 
 def words(data):
-    header = data.decode('ascii').replace('\r\n ', ' ').replace('\n ', ' ')
+    header = re.sub(r'\r?\n(?=[ \t])', '', data.decode('ascii'))  # RFC 5322 unfolding
     text = ''
     for chunk, charset in email.header.decode_header(header):
         if isinstance(chunk, str):
