@@ -10,9 +10,9 @@
 #   browser   Chromium, curl, node and npm, playwright-core
 #   fuzz      clang and its fuzzer runtime
 #   test      everything `make test` runs: the groups above, wrk, clang-format,
-#             lintian, and the converter tests' manpages-ja and python3
+#             lintian, and the converter tests' manpages-ja(-dev) and python3
 #   bench     what `make bench` runs: Google Benchmark, wrk, Apache, curl,
-#             manpages-ja
+#             manpages-ja(-dev) and python3 for the converter corpus
 #
 # As root, missing packages are installed (services they bring are not
 # started); otherwise they are named and the script fails.
@@ -25,10 +25,10 @@ declare -A group=(
   [lighttpd]="lighttpd apache2-utils"
   [browser]="chromium curl"
   [fuzz]="clang"
-  [bench]="libbenchmark-dev wrk apache2 apache2-utils curl manpages-ja"
+  [bench]="libbenchmark-dev wrk apache2 apache2-utils curl manpages-ja manpages-ja-dev python3"
 )
 group[test]="${group[build]} ${group[apache]} ${group[nginx]} ${group[lighttpd]} ${group[browser]} ${group[fuzz]}
-             wrk clang-format lintian manpages-ja python3"
+             wrk clang-format lintian manpages-ja manpages-ja-dev python3"
 
 [ $# -gt 0 ] || { echo "usage: install-deps.sh GROUP..." >&2; exit 2; }
 requested=" $* "
