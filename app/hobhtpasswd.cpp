@@ -240,14 +240,22 @@ const char* DisplayEntry(const CHobString& user, const CHobString& pass, int typ
   return key;
 }
 
+// The port of "host[:port]" after its last ":" outside an IPv6 address's
+// brackets, or -1 when it names none.
+int PortAt(const CHobString& hostAndPort) {
+  int colon = -1;
+  for (int at = hostAndPort.Find(":", hostAndPort.Find("]") + 1); at >= 0;
+       at = hostAndPort.Find(":", at + 1)) {
+    colon = at;
+  }
+  return colon;
+}
+
 // "scheme://host[:port]" in lower case, without the scheme's default port:
 // the form of an origin that compares equal for equal origins.
 CHobString NormalOrigin(const CHobString& scheme, const CHobString& hostAndPort) {
   CHobString host = hostAndPort.ToLower();
-  // The port follows the last ":" that comes after an IPv6 address's "]".
-  int bracket = host.Find("]");
-  int colon = -1;
-  for (int at = host.Find(":", bracket + 1); at >= 0; at = host.Find(":", at + 1)) colon = at;
+  int colon = PortAt(host);
   CHobString defaultPort = scheme == "https" ? ":443" : ":80";
   if (colon >= 0 && host.Mid(colon) == defaultPort) host = host.Left(colon);
   return scheme.ToLower() + "://" + host;
@@ -265,18 +273,17 @@ CHobString OriginOf(const CHobString& url) {
   return NormalOrigin(scheme, end >= 0 ? rest.Left(end) : rest);
 }
 
-// The origin of this program's own pages, from the request's Host header or
-// else the server's name and port.
-CHobString OwnOrigin() {
+// True when origin is that of this program's own pages: the request's Host
+// header (else the server's name) with the port it names. Some servers pass
+// the Host header without its port; the server's port then counts too.
+bool IsOwnOrigin(const CHobString& origin) {
   const char* https = getenv("HTTPS");
   CHobString scheme =
       https != nullptr && CHobString(https).Compare("on", 1) == 0 ? "https" : "http";
-  CHobString host = go.env.HTTP_HOST;
-  if (host.IsEmpty()) {
-    host = go.env.SERVER_NAME;
-    if (!go.env.SERVER_PORT.IsEmpty()) host = host + ":" + go.env.SERVER_PORT;
-  }
-  return NormalOrigin(scheme, host);
+  CHobString host = go.env.HTTP_HOST.IsEmpty() ? go.env.SERVER_NAME : go.env.HTTP_HOST;
+  if (origin == NormalOrigin(scheme, host)) return true;
+  return PortAt(host) < 0 && !go.env.SERVER_PORT.IsEmpty() &&
+         origin == NormalOrigin(scheme, host + ":" + go.env.SERVER_PORT);
 }
 
 // True when the request may be a submit: a POST that the owner's browser
@@ -288,10 +295,9 @@ bool IsOwnFormPost() {
   if (go.env.REQUEST_METHOD != "POST") return false;
   CHobString site = getenv("HTTP_SEC_FETCH_SITE");
   if (!site.IsEmpty() && site != "same-origin" && site != "none") return false;
-  CHobString own = OwnOrigin();
   CHobString origin = getenv("HTTP_ORIGIN");
-  if (!origin.IsEmpty()) return OriginOf(origin) == own;
-  return go.env.HTTP_REFERER.IsEmpty() || OriginOf(go.env.HTTP_REFERER) == own;
+  if (!origin.IsEmpty()) return IsOwnOrigin(OriginOf(origin));
+  return go.env.HTTP_REFERER.IsEmpty() || IsOwnOrigin(OriginOf(go.env.HTTP_REFERER));
 }
 
 // True when the request is larger than the form can need: its body or query

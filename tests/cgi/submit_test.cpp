@@ -219,6 +219,7 @@ TEST_F(Submit, PostsFromOtherSitesAndSubmitsByGetRunNothing) {
       {"HTTP_ORIGIN", "null"},
       {"HTTP_ORIGIN", "https://www.example.test"},
       {"HTTP_ORIGIN", "http://www.example.test:8080"},
+      {"HTTP_ORIGIN", "http://www.example.test.evil.test"},
       {"HTTP_SEC_FETCH_SITE", "cross-site"},
       {"HTTP_SEC_FETCH_SITE", "same-site"},
       {"HTTP_REFERER", "http://evil.test/www.example.test/"}};
@@ -245,6 +246,10 @@ TEST_F(Submit, OwnPageIsRecognisedWhateverFormItsOriginTakes) {
        {"HTTP_HOST", "www.example.test"},
        {"HTTP_ORIGIN", "https://www.example.test:443"}},
       {{"SERVER_PORT", "8080"}, {"HTTP_ORIGIN", "http://www.example.test:8080"}},
+      // A Host header passed on without its port.
+      {{"HTTP_HOST", "www.example.test"},
+       {"SERVER_PORT", "8080"},
+       {"HTTP_ORIGIN", "http://www.example.test:8080"}},
       {{"HTTP_HOST", "[::1]:8080"}, {"HTTP_ORIGIN", "http://[::1]:8080"}},
       {{"HTTP_SEC_FETCH_SITE", "same-origin"},
        {"HTTP_HOST", "www.example.test"},

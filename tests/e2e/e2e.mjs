@@ -10,6 +10,7 @@
 // configuration protects it with the password file there).
 import { execFileSync } from 'node:child_process';
 import fs from 'node:fs';
+import http from 'node:http';
 import path from 'node:path';
 import { chromium } from 'playwright-core';
 
@@ -42,6 +43,16 @@ async function statusFor(user, pass) {
   return res.status;
 }
 
+// The real password tool's verdict on user's password in file.
+function verifies(file, user, pass) {
+  try {
+    execFileSync('htpasswd', ['-vb', '--', file, user, pass], { stdio: 'ignore' });
+    return true;
+  } catch {
+    return false;
+  }
+}
+
 // Fills and submits the form; returns the text of the result area.
 async function submit(page, { dir, user, pass, type, option }) {
   await page.goto(formUrl);
@@ -61,6 +72,42 @@ async function submit(page, { dir, user, pass, type, option }) {
 // The result text holds a heading, a blank line, then the access-file text.
 function accessText(result) {
   return result.slice(result.lastIndexOf('\n\nAuthType') + 2);
+}
+
+// Serves page at a new origin (another port of 127.0.0.1) until close().
+async function otherOrigin(page) {
+  const server = http.createServer((req, res) => {
+    res.writeHead(200, { 'Content-Type': 'text/html; charset=utf-8' });
+    res.end(page);
+  });
+  await new Promise((resolve) => server.listen(0, '127.0.0.1', resolve));
+  return { url: `http://127.0.0.1:${server.address().port}/`, close: () => server.close() };
+}
+
+// A page on another site can make the owner's browser post to the program,
+// with the owner's cached credentials; such a post, and a submit by a link,
+// must change nothing.
+async function forgeriesChangeNothing(page) {
+  const passwordFile = path.join(demoDir, '.htpasswd');
+  const before = fs.readFileSync(passwordFile, 'utf8');
+  const fields = { path: demoDir, user: 'mallory', pass: 'x', type: '1', option: 'c', submit: '1' };
+  const inputs = Object.entries(fields)
+    .map(([name, value]) => `<input type="hidden" name="${name}" value="${value}">`).join('');
+  const attacker = await otherOrigin(
+    `<form id="f" method="post" action="${formUrl}">${inputs}</form>` +
+    '<script>document.getElementById("f").submit()</script>');
+  try {
+    await Promise.all([page.waitForURL(formUrl), page.goto(attacker.url)]);
+    check('a form posted from another origin is refused',
+          (await page.textContent('body')).includes("did not come from this program's own form"));
+    await page.goto(`${formUrl}?${new URLSearchParams({ ...fields, option: 'a' })}`);
+    check('a submit by a link is refused',
+          (await page.textContent('body')).includes("did not come from this program's own form"));
+    check('the forged requests left the password file as it was',
+          fs.readFileSync(passwordFile, 'utf8') === before);
+  } finally {
+    attacker.close();
+  }
 }
 
 function cleanDemo() {
@@ -102,16 +149,24 @@ try {
     const entry = shown.split('\n\n')[1];
     const entryFile = path.join(outDir, `entry-${type}`);
     fs.writeFileSync(entryFile, entry + '\n');
-    let verified = true;
-    try {
-      execFileSync('htpasswd', ['-vb', entryFile, `carol${type}`, 'c-pw'], { stdio: 'ignore' });
-    } catch {
-      verified = false;
-    }
-    check(`type ${type}: the shown entry verifies`, verified, entry);
+    check(`type ${type}: the shown entry verifies`, verifies(entryFile, `carol${type}`, 'c-pw'),
+          entry);
     check(`type ${type}: showing an entry writes no password file`,
           !fs.readFileSync(path.join(demoDir, '.htpasswd'), 'utf8').includes('carol'));
   }
+
+  await forgeriesChangeNothing(page);
+
+  // The Japanese form adds a user through its own page.
+  await page.goto(new URL('/cgi-bin/ja/hob-htpasswd.cgi', formUrl).href);
+  await page.fill('input[name=path]', demoDir);
+  await page.fill('input[name=user]', 'dave');
+  await page.fill('input[name=pass]', 'd-pw');
+  await page.check('input[name=type][value="1"]');
+  await page.check('input[name=option][value="a"]');
+  await Promise.all([page.waitForNavigation(), page.click('button[name=submit]')]);
+  check('the Japanese form adds a user', verifies(path.join(demoDir, '.htpasswd'), 'dave', 'd-pw'),
+        await page.textContent('body'));
 
   const hostile = await submit(page, { dir: demoDir, user: '<img src=x onerror=alert(1)>',
                                        pass: 'x', type: '1', option: 'n' });
