@@ -31,6 +31,7 @@ const char* const kFormTemplate = "templ_config.html";
 const char* const kInfoTemplate = "templ_info.html";
 const char* const kSignatureFile = "sys-signature";
 const char* const kAccessTemplate = "dat-htaccess.dat";
+const char* const kNginxTemplate = "dat-nginx.dat";
 // The scratch file of the display fallback, made private with mkstemp.
 constexpr char kScratchPattern[] = "tmp.htpasswd.XXXXXX";
 const char* const kPasswordFileName = "/.htpasswd";
@@ -54,9 +55,43 @@ const int kMaxLockWait = 60;
 
 // What the settings ask of one request.
 struct Settings {
-  bool bWrite;    // "writemode": the actions that write files are offered and allowed
-  int nLockWait;  // "lockwait": seconds to wait for a lock another request holds
+  bool bWrite;       // "writemode": the actions that write files are offered and allowed
+  int nLockWait;     // "lockwait": seconds to wait for a lock another request holds
+  int nDefaultType;  // "defaulttype": the hash type the first visit marks
 };
+
+// The hash types, in the order of their placeholders %TYPE0%...: crypt, MD5,
+// SHA-1, bcrypt, SHA-256 crypt, SHA-512 crypt.
+const int kTypeCount = 6;
+const char* const kTypePlaceholders[kTypeCount] = {"%TYPE0%", "%TYPE1%", "%TYPE2%",
+                                                   "%TYPE3%", "%TYPE4%", "%TYPE5%"};
+
+// The actions of the form, in the order of their placeholders %OPT0%..., and
+// the fields each one needs.
+struct Action {
+  const char* option;  // the value of the item "option"
+  bool bWrites;        // changes a password file: refused while writemode is 0
+  bool bUser;          // needs a user name
+  bool bPass;          // needs a password
+  bool bType;          // needs a hash type
+};
+const Action kActions[] = {{"n", false, true, true, true},     // show the entry
+                           {"c", true, true, true, true},      // create the password file
+                           {"a", true, true, true, true},      // add the user
+                           {"l", false, false, false, false},  // list the users
+                           {"d", true, true, false, false},    // delete the user
+                           {"v", false, true, true, false}};   // verify the password
+const int kActionCount = sizeof(kActions) / sizeof(kActions[0]);
+const char* const kOptionPlaceholders[kActionCount] = {"%OPT0%", "%OPT1%", "%OPT2%",
+                                                       "%OPT3%", "%OPT4%", "%OPT5%"};
+
+// The index of the hash type named exactly by text ("0".."5"), or -1.
+int FindType(const CHobString& text) {
+  if (text.GetLength() != 1 || text.m_pszText[0] < '0' || text.m_pszText[0] >= '0' + kTypeCount) {
+    return -1;
+  }
+  return text.m_pszText[0] - '0';
+}
 
 // The whole file as text; "" when it is missing or empty.
 CHobString ReadText(const char* path) {
@@ -132,6 +167,8 @@ const char* DriverMessage(int result, const char* runFailed, const char* missing
       return noAccess;
     case HOB_HTP_BUSY:
       return "msg90";
+    case HOB_HTP_NO_USER:
+      return "msg17";
     default:
       return nullptr;
   }
@@ -144,6 +181,8 @@ const char* DriverMessage(int result, const char* runFailed, const char* missing
 Settings ApplySettings(const CHobConfig& settings) {
   Settings applied;
   applied.bWrite = static_cast<int>(settings.Value("writemode")) != 0;
+  applied.nDefaultType = FindType(settings.Value("defaulttype"));
+  if (applied.nDefaultType < 0) applied.nDefaultType = 0;
   int wait = static_cast<int>(settings.Value("lockwait"));
   applied.nLockWait = wait < 0 ? 0 : wait > kMaxLockWait ? kMaxLockWait : wait;
   CHobString mode = settings.Value("filemode");
@@ -169,34 +208,44 @@ CHobString PrepareForm(const CHobConfig& settings, const Settings& applied) {
   return page;
 }
 
-// Marks the radio button of choice (0..2) among placeholders[0..2]; any
-// other choice clears all three.
-void MarkChoice(CHobString& page, const char* const placeholders[3], int choice) {
-  for (int i = 0; i < 3; i++) page.Replace(placeholders[i], i == choice ? "checked" : "", false);
+// Marks the radio button of choice among placeholders[0..count-1]; any other
+// choice clears them all.
+void MarkChoice(CHobString& page, const char* const placeholders[], int count, int choice) {
+  for (int i = 0; i < count; i++)
+    page.Replace(placeholders[i], i == choice ? "checked" : "", false);
 }
 
-const char* const kTypePlaceholders[3] = {"%TYPE0%", "%TYPE1%", "%TYPE2%"};
-const char* const kOptionPlaceholders[3] = {"%OPT0%", "%OPT1%", "%OPT2%"};
-
-// The first-visit form: empty fields, type 0 and option "n" preselected.
-void FillFirstVisit(CHobString& page) {
+// The first-visit form: empty fields, the default type and option "n"
+// preselected.
+void FillFirstVisit(CHobString& page, const Settings& settings) {
   page.Replace("%PATH%", "", false);
   page.Replace("%USER%", "", false);
   page.Replace("%PASS%", "", false);
-  MarkChoice(page, kTypePlaceholders, 0);
-  MarkChoice(page, kOptionPlaceholders, 0);
+  MarkChoice(page, kTypePlaceholders, kTypeCount, settings.nDefaultType);
+  MarkChoice(page, kOptionPlaceholders, kActionCount, 0);
   page.Replace("<!--RESULT-->", "", false);
 }
 
-// The access-control file text under its heading, escaped for the page, with
+// The text of template under the heading of key, escaped for the page, with
 // the password file and the user filled in.
-CHobString AccessFileText(const CHobConfig& messages, const CHobString& passwordFile,
-                          const CHobString& user) {
-  CHobString text = messages.Value("msg09") + "\n\n" + ReadText(kAccessTemplate);
+CHobString TemplateText(const CHobConfig& messages, const char* key, const char* templatePath,
+                        const CHobString& passwordFile, const CHobString& user) {
+  CHobString text = messages.Value(key) + "\n\n" + ReadText(templatePath);
   text = HtmlEscape(text.m_pszText, false);
   text.Replace("%FILE%", HtmlEscape(passwordFile.m_pszText, true).m_pszText, false);
   text.Replace("%USER%", HtmlEscape(user.m_pszText, true).m_pszText, false);
   return text;
+}
+
+// The access-control file text under its heading; then, when the site has an
+// nginx template, its text under a heading of its own, for servers that read
+// no access file.
+CHobString AccessFileText(const CHobConfig& messages, const CHobString& passwordFile,
+                          const CHobString& user) {
+  CHobString text = TemplateText(messages, "msg09", kAccessTemplate, passwordFile, user);
+  if (ReadText(kNginxTemplate).IsEmpty()) return text;
+  if (text.Right(1) != "\n") text += "\n";
+  return text + "\n" + TemplateText(messages, "msg22", kNginxTemplate, passwordFile, user);
 }
 
 // A private scratch file in the working directory (mode 0600, a name no other
@@ -330,14 +379,6 @@ Submission ReadSubmission(const CHobForm& form) {
   return in;
 }
 
-// The actions of the form, in the order of their placeholders %OPT0%...
-struct Action {
-  const char* option;  // the value of the item "option"
-  bool bWrites;        // changes a password file: refused while writemode is 0
-};
-const Action kActions[] = {{"n", false}, {"c", true}, {"a", true}};
-const int kActionCount = sizeof(kActions) / sizeof(kActions[0]);
-
 // The index of the action named option, or -1.
 int FindAction(const CHobString& option) {
   for (int i = 0; i < kActionCount; i++) {
@@ -346,25 +387,40 @@ int FindAction(const CHobString& option) {
   return -1;
 }
 
-// The index of the hash type named exactly by text ("0".."2"), or -1.
-int FindType(const CHobString& text) {
-  if (text.GetLength() != 1 || text.m_pszText[0] < '0' || text.m_pszText[0] > '2') return -1;
-  return text.m_pszText[0] - '0';
-}
-
-// The first check the submission fails, as a message key, or null.
+// The first check the submission fails, as a message key, or null. An
+// unknown action is checked as one that needs a user name and a password.
 const char* CheckSubmission(const CHobForm& form, const Submission& in, const Settings& settings) {
-  int action = FindAction(in.option);
-  if (action >= 0 && kActions[action].bWrites && !settings.bWrite) return "msg15";
+  int found = FindAction(in.option);
+  const Action unknown = {"", false, true, true, false};
+  const Action& action = found >= 0 ? kActions[found] : unknown;
+  if (action.bWrites && !settings.bWrite) return "msg15";
   if (form.Value("path").GetLength() >= PATH_MAX) return "msg14";
   if (in.dir.IsEmpty()) return "msg00";
   if (in.dir == "." || in.dir.m_pszText[0] != '/') return "msg07";
-  if (in.user.IsEmpty()) return "msg01";
-  if (!IsSafeUserName(in.user)) return "msg11";
-  if (in.pass.IsEmpty()) return "msg02";
+  if (action.bUser && in.user.IsEmpty()) return "msg01";
+  if (action.bUser && !IsSafeUserName(in.user)) return "msg11";
+  if (action.bPass && in.pass.IsEmpty()) return "msg02";
   // The password reaches the tool as one line on its standard input.
-  if (in.pass.FindOneOf("\r\n") >= 0) return "msg16";
-  if (action >= 0 && FindType(in.type) < 0) return "msg13";
+  if (action.bPass && in.pass.FindOneOf("\r\n") >= 0) return "msg16";
+  if (action.bType && FindType(in.type) < 0) return "msg13";
+  return nullptr;
+}
+
+// The users of the password file, one a line with the kind of its hash,
+// under a heading with their count; or the message key of a failure.
+const char* ListUsers(const char* file, const CHobConfig& messages, const Settings& settings,
+                      CHobString& result) {
+  CHobStrAry names(0, 10), kinds(0, 10);
+  int count = CHobHtPasswd::List(file, names, kinds, settings.nLockWait);
+  if (const char* key = DriverMessage(count, "msg08", "msg05", "msg06")) return key;
+  CHobBuffer list;
+  CHobString heading = messages.Value("msg18") + " (" + CHobString(count) + ")\n\n";
+  list.Append(heading.m_pszText, static_cast<unsigned>(heading.GetLength()));
+  for (int i = 0; i < count; i++) {
+    CHobString line = names.items[i] + " (" + kinds.items[i] + ")\n";
+    list.Append(line.m_pszText, static_cast<unsigned>(line.GetLength()));
+  }
+  result = HtmlEscape(list.data, true);
   return nullptr;
 }
 
@@ -378,7 +434,9 @@ const char* RunAction(int action, const Submission& in, const CHobConfig& messag
   const char* user = in.user.m_pszText;
   const char* pass = in.pass.m_pszText;
   int type = FindType(in.type);
+  int wait = settings.nLockWait;
   const char* key = nullptr;
+  const char* heading = nullptr;  // the result of delete and verify
   switch (kActions[action].option[0]) {
     case 'n': {
       CHobString entry;
@@ -387,16 +445,34 @@ const char* RunAction(int action, const Submission& in, const CHobConfig& messag
       break;
     }
     case 'c':
-      key = DriverMessage(CHobHtPasswd::WriteNew(file, user, pass, type, settings.nLockWait),
-                          "msg08", "msg03", "msg04");
+      key = DriverMessage(CHobHtPasswd::WriteNew(file, user, pass, type, wait), "msg08", "msg03",
+                          "msg04");
       break;
     case 'a':
-      key = DriverMessage(CHobHtPasswd::WriteAdd(file, user, pass, type, settings.nLockWait),
-                          "msg08", "msg05", "msg06");
+      key = DriverMessage(CHobHtPasswd::WriteAdd(file, user, pass, type, wait), "msg08", "msg05",
+                          "msg06");
       break;
+    case 'l':
+      return ListUsers(file, messages, settings, result);
+    case 'd':
+      key = DriverMessage(CHobHtPasswd::Delete(file, user, wait), "msg08", "msg05", "msg06");
+      heading = "msg19";
+      break;
+    case 'v': {
+      int verified = CHobHtPasswd::Verify(file, user, pass, wait);
+      key = verified == HOB_HTP_MISMATCH ? nullptr
+                                         : DriverMessage(verified, "msg08", "msg05", "msg06");
+      heading = verified == HOB_HTP_OK ? "msg20" : "msg21";
+      break;
+    }
   }
-  if (key == nullptr) result += AccessFileText(messages, passwordFile, in.user);
-  return key;
+  if (key != nullptr) return key;
+  if (heading != nullptr) {
+    result = HtmlEscape((messages.Value(heading) + "\n\n" + in.user + "\n").m_pszText, true);
+  } else {
+    result += AccessFileText(messages, passwordFile, in.user);
+  }
+  return nullptr;
 }
 
 // Handles a submitted form: checks the request and its input, runs the chosen
@@ -412,9 +488,9 @@ const char* Submit(const CHobForm& form, const CHobConfig& messages, const Setti
   page.Replace("%PATH%", HtmlEscape((in.dir + "/").m_pszText, true).m_pszText, false);
   page.Replace("%USER%", HtmlEscape(in.user.m_pszText, true).m_pszText, false);
   page.Replace("%PASS%", HtmlEscape(in.pass.m_pszText, true).m_pszText, false);
-  MarkChoice(page, kTypePlaceholders, FindType(in.type));
+  MarkChoice(page, kTypePlaceholders, kTypeCount, FindType(in.type));
   int action = FindAction(in.option);
-  MarkChoice(page, kOptionPlaceholders, action);
+  MarkChoice(page, kOptionPlaceholders, kActionCount, action);
   // An unknown action runs nothing: the form comes back to choose one.
   CHobString result;
   if (action >= 0) {
@@ -489,7 +565,7 @@ int main() {
     key = "msg14";
   } else if (form.QueryString() == 0 || form.Data("submit") == nullptr) {
     // A request with items but no "submit" (a stale link, a probe) gets the form.
-    FillFirstVisit(page);
+    FillFirstVisit(page, applied);
   } else {
     key = Submit(form, messages, applied, page);
   }

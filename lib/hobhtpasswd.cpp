@@ -26,8 +26,8 @@ extern char** environ;
 namespace {
 
 // The last letter of the tool's option word for each encryption type: crypt,
-// MD5, SHA-1.
-const char kTypeLetters[] = "dms";
+// MD5, SHA-1, bcrypt, SHA-256 crypt, SHA-512 crypt.
+const char kTypeLetters[] = "dmsB25";
 const int kTypeCount = sizeof(kTypeLetters) - 1;
 
 // The option word prefix followed by the letter of type; "" for a type the
@@ -96,35 +96,43 @@ pid_t StartTool(const char* option, const char* const* args, int nArgs, int inFd
   return pid;
 }
 
-// Start the tool with option, "--" and args, the password on its standard
-// input; the pid, or -1 when it cannot be started.
+// Waits for the tool; its exit status, or -1 when it did not exit normally.
+int WaitTool(pid_t pid) {
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0) {
+    if (errno != EINTR) return -1;
+  }
+  go.log.Trace("HtPasswd tool ended with status 0x%x", static_cast<unsigned>(status));
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// Start the tool with option, "--" and args, the password (unless null) and
+// a line feed on its standard input and its standard output going to outFd
+// (-1: discarded, so that nothing of it lands in the page); the pid, or -1
+// when it cannot be started.
 pid_t StartWithPassword(const char* option, const char* const* args, int nArgs,
                         const char* password, int outFd) {
-  int inFd = PasswordPipe(password);
-  if (inFd < 0) return -1;
+  go.log.Trace("HtPasswd run [%s] [%s] [%s] [%s] (password not shown)", go.strHtpasswd.m_pszText,
+               option, args[0], nArgs > 1 ? args[1] : "");
+  int inFd = -1;
+  if (password != nullptr && (inFd = PasswordPipe(password)) < 0) return -1;
   pid_t pid = StartTool(option, args, nArgs, inFd, outFd);
-  close(inFd);
+  if (inFd >= 0) close(inFd);
   return pid;
 }
 
-// Wait for the child; true when it exited with status 0.
-bool WaitTool(pid_t pid) {
-  int status = 0;
-  while (waitpid(pid, &status, 0) < 0) {
-    if (errno != EINTR) return false;
-  }
-  go.log.Trace("HtPasswd tool ended with status 0x%x", static_cast<unsigned>(status));
-  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+// Run the tool as StartWithPassword does and wait for it: its exit status,
+// or -1 when it cannot be started or did not exit normally.
+int RunTool(const char* option, const char* const* args, int nArgs, const char* password) {
+  pid_t pid = StartWithPassword(option, args, nArgs, password, -1);
+  return pid < 0 ? -1 : WaitTool(pid);
 }
 
-// Run the tool to write the password file path; stdout is discarded so that
-// nothing of it lands in the page. True when it ran and succeeded.
+// Run the tool to write the password file path for user; true when it ran
+// and succeeded.
 bool RunWrite(const char* option, const char* path, const char* user, const char* password) {
-  go.log.Trace("HtPasswd run [%s] [%s] [%s] [%s] (password not shown)", go.strHtpasswd.m_pszText,
-               option, path, user);
   const char* const args[] = {path, user};
-  pid_t pid = StartWithPassword(option, args, 2, password, -1);
-  return pid > 0 && WaitTool(pid);
+  return RunTool(option, args, 2, password) == 0;
 }
 
 // Open path with flags without following a link: a descriptor of a regular
@@ -165,13 +173,67 @@ int WriteLocked(int fd, const char* option, const char* path, const char* user,
   return HOB_HTP_OK;
 }
 
+// The entries of the password file open as fd, read from its start: the user
+// names and hashes of its "name:hash" lines into names and hashes (blank
+// lines, lines starting with "#" and lines without ":" are no entries).
+// False when it cannot be read.
+bool ReadEntries(int fd, CHobStrAry& names, CHobStrAry& hashes) {
+  names.RemoveAll();
+  hashes.RemoveAll();
+  CHobBuffer text;
+  char chunk[8192];
+  for (off_t at = 0;;) {
+    ssize_t n = pread(fd, chunk, sizeof chunk, at);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return false;
+    if (n == 0) break;
+    text.Append(chunk, static_cast<unsigned>(n));
+    at += n;
+  }
+  CHobStrAry lines(0, 10);
+  lines.SetToken(text.data != nullptr ? text.data : "", "\n");
+  for (int i = 0; i < lines.count; i++) {
+    CHobString& line = lines.items[i];
+    line.Replace("\r", "", true);
+    int colon = line.Find(":");
+    if (line.m_pszText[0] == '#' || colon <= 0) continue;
+    names.Add(line.Left(colon).m_pszText);
+    hashes.Add(line.Mid(colon + 1).m_pszText);
+  }
+  return true;
+}
+
+// The index of user among names, or -1.
+int FindUser(const CHobStrAry& names, const char* user) {
+  for (int i = 0; i < names.count; i++) {
+    if (names.items[i] == user) return i;
+  }
+  return -1;
+}
+
+// Open the existing password file path for reading (or, with bWrite, for
+// update too) and take its lock, shared for reading, waited for up to
+// lockWait seconds, and read its entries. The descriptor, or a negative
+// HOB_HTP_* code.
+int OpenEntries(const char* path, bool bWrite, int lockWait, CHobStrAry& names,
+                CHobStrAry& hashes) {
+  struct stat info;
+  if (lstat(path, &info) != 0) return HOB_HTP_MISSING;
+  int fd = OpenRegular(path, bWrite ? O_RDWR | O_APPEND : O_RDONLY);
+  if (fd < 0) return HOB_HTP_NO_ACCESS;
+  int result = CHobFlock::Take(fd, !bWrite, lockWait) != HOB_OK ? HOB_HTP_BUSY
+               : !ReadEntries(fd, names, hashes)                ? HOB_HTP_NO_ACCESS
+                                                                : HOB_HTP_OK;
+  if (result == HOB_HTP_OK) return fd;
+  close(fd);
+  return result;
+}
+
 }  // namespace
 
 CHobString CHobHtPasswd::Encrypt(const char* user, const char* password, int type) {
   CHobString option = OptionWord("-ni", type);
   if (option.IsEmpty()) return CHobString("-1");
-  go.log.Trace("HtPasswd run [%s] [%s] [%s] (password not shown)", go.strHtpasswd.m_pszText,
-               option.m_pszText, user);
 
   int fds[2];
   if (pipe2(fds, O_CLOEXEC) != 0) return CHobString("-1");
@@ -236,4 +298,59 @@ int CHobHtPasswd::WriteScratch(const char* path, const char* user, const char* p
   if (fd < 0) return HOB_HTP_NO_ACCESS;
   close(fd);
   return RunWrite(option.m_pszText, path, user, password) ? HOB_HTP_OK : HOB_HTP_RUN_FAILED;
+}
+
+int CHobHtPasswd::Delete(const char* path, const char* user, int lockWait) {
+  CHobStrAry names(0, 10), hashes(0, 10);
+  int fd = OpenEntries(path, true, lockWait, names, hashes);
+  if (fd < 0) return fd;
+  // The tool reports success for a user it does not find.
+  int result = HOB_HTP_NO_USER;
+  if (FindUser(names, user) >= 0) {
+    const char* const args[] = {path, user};
+    result = RunTool("-D", args, 2, nullptr) == 0 ? HOB_HTP_OK : HOB_HTP_RUN_FAILED;
+    if (result == HOB_HTP_OK) fchmod(fd, static_cast<mode_t>(go.nFileMode));
+  }
+  close(fd);
+  return result;
+}
+
+int CHobHtPasswd::Verify(const char* path, const char* user, const char* password, int lockWait) {
+  CHobStrAry names(0, 10), hashes(0, 10);
+  int fd = OpenEntries(path, false, lockWait, names, hashes);
+  if (fd < 0) return fd;
+  int result = HOB_HTP_NO_USER;
+  if (FindUser(names, user) >= 0) {
+    // The tool exits with 3 when the password does not match.
+    const char* const args[] = {path, user};
+    int status = RunTool("-iv", args, 2, password);
+    result = status == 0 ? HOB_HTP_OK : status == 3 ? HOB_HTP_MISMATCH : HOB_HTP_RUN_FAILED;
+  }
+  close(fd);
+  return result;
+}
+
+int CHobHtPasswd::List(const char* path, CHobStrAry& names, CHobStrAry& kinds, int lockWait) {
+  CHobStrAry hashes(0, 10);
+  int fd = OpenEntries(path, false, lockWait, names, hashes);
+  if (fd < 0) return fd;
+  close(fd);
+  kinds.RemoveAll();
+  for (int i = 0; i < hashes.count; i++) kinds.Add(HashKind(hashes.items[i].m_pszText));
+  return names.count;
+}
+
+const char* CHobHtPasswd::HashKind(const char* hash) {
+  static const struct {
+    const char* prefix;
+    const char* kind;
+  } kPrefixes[] = {{"$2y$", "bcrypt"}, {"$2b$", "bcrypt"}, {"$2a$", "bcrypt"}, {"$5$", "SHA-256"},
+                   {"$6$", "SHA-512"}, {"$apr1$", "MD5"},  {"$1$", "MD5"},     {"{SHA}", "SHA-1"}};
+  for (const auto& p : kPrefixes) {
+    if (strncmp(hash, p.prefix, strlen(p.prefix)) == 0) return p.kind;
+  }
+  // Traditional crypt: two characters of salt and eleven of hash, all from
+  // its own alphabet.
+  size_t length = strspn(hash, "./0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz");
+  return length == 13 && hash[13] == '\0' ? "crypt" : "plain";
 }

@@ -5,6 +5,7 @@
 #ifndef HOB_HOBHTPASSWD_H_
 #define HOB_HOBHTPASSWD_H_
 
+#include "hobstrary.h"
 #include "hobstring.h"
 
 // Results of WriteNew and WriteAdd.
@@ -15,10 +16,13 @@ enum {
   HOB_HTP_MISSING = -2,     // WriteNew: no directory; WriteAdd: no password file
   HOB_HTP_NO_ACCESS = -3,   // the password file cannot be opened for writing, or is no
                             // regular file
-  HOB_HTP_BUSY = -4         // another process held the password file's lock throughout
+  HOB_HTP_BUSY = -4,        // another process held the password file's lock throughout
+  HOB_HTP_NO_USER = -5,     // Delete, Verify: the user is not in the password file
+  HOB_HTP_MISMATCH = -6     // Verify: the password is not the user's
 };
 
-// Encryption types: 0 crypt, 1 MD5, 2 SHA-1.
+// Encryption types: 0 crypt, 1 MD5, 2 SHA-1, 3 bcrypt, 4 SHA-256 crypt, 5
+// SHA-512 crypt.
 class CHobHtPasswd {
  public:
   // Everything the tool printed for the entry of user, or "-1" when it
@@ -35,6 +39,23 @@ class CHobHtPasswd {
   // REQUIRES: path, user and password are not null.
   static int WriteAdd(const char* path, const char* user, const char* password, int type,
                       int lockWait = 0);
+  // Remove user from the existing password file path, under its lock (waited
+  // for up to lockWait seconds); a HOB_HTP_* code, HOB_HTP_NO_USER when the
+  // user is not in the file, which is then left as it was.
+  // REQUIRES: path and user are not null.
+  static int Delete(const char* path, const char* user, int lockWait = 0);
+  // Whether password is user's in the password file path: HOB_HTP_OK when it
+  // is, HOB_HTP_MISMATCH when it is not, or another HOB_HTP_* code. Writes
+  // nothing. REQUIRES: path, user and password are not null.
+  static int Verify(const char* path, const char* user, const char* password, int lockWait = 0);
+  // The users of the password file path in file order, with the kind of each
+  // one's hash ("bcrypt", "SHA-256", "SHA-512", "MD5", "SHA-1", "crypt" or
+  // "plain"), into names and kinds: their count, or HOB_HTP_MISSING or
+  // HOB_HTP_NO_ACCESS. Writes nothing.
+  // REQUIRES: path is not null.
+  static int List(const char* path, CHobStrAry& names, CHobStrAry& kinds, int lockWait = 0);
+  // The kind of a password-file hash, as List names it. REQUIRES: hash is not null.
+  static const char* HashKind(const char* hash);
   // Have the tool write user's entry into path, an existing regular file of
   // the caller's own, for a tool that cannot print it; no lock is taken and
   // the file's mode is left alone. A HOB_HTP_* code.

@@ -40,6 +40,16 @@ TEST_F(Startup, RequestWithItemsButNoSubmitGetsTheFirstVisitPage) {
   EXPECT_EQ(cgi::kHeader + kFirstVisit, r.out);
 }
 
+TEST_F(Startup, FirstVisitMarksTheDefaultTypeOrCryptWithoutOne) {
+  site.Write("templ_config.html", "%TYPE0%,%TYPE1%,%TYPE2%,%TYPE3%,%TYPE4%,%TYPE5%");
+  for (const auto& [setting, marked] : {std::pair<const char*, const char*>{"", "checked,,,,,"},
+                                        {"defaulttype=5\n", ",,,,,checked"},
+                                        {"defaulttype=9\n", "checked,,,,,"}}) {
+    site.Write("dat-system.dat", setting);
+    EXPECT_EQ(cgi::kHeader + marked, site.Get("").out) << setting;
+  }
+}
+
 TEST_F(Startup, RepeatedRequestIndependentPlaceholdersAreAllReplaced) {
   site.Write("templ_config.html", "%DOMAIN% %DOMAIN% %SIGNATURE%%SIGNATURE% %USER% %USER%");
   EXPECT_EQ(cgi::kHeader + "www.example.test www.example.test sigsig  %USER%", site.Get("").out);
@@ -163,7 +173,7 @@ TEST(DefaultSiteFiles, FirstVisitIsACompleteFormWithNoPlaceholderLeft) {
   EXPECT_FALSE(std::regex_search(r.out, std::regex("%[A-Z0-9]+%"))) << "a placeholder was left";
   for (const char* needle :
        {"name=\"path\"", "name=\"user\"", "name=\"pass\"", "name=\"submit\"",
-        "name=\"type\" value=\"0\" checked", "name=\"option\" value=\"n\" checked", "<!--WRITE-->",
+        "name=\"type\" value=\"3\" checked", "name=\"option\" value=\"n\" checked", "<!--WRITE-->",
         "www.example.test", "</html>"}) {
     EXPECT_NE(std::string::npos, r.out.find(needle)) << needle;
   }

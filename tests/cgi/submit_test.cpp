@@ -5,6 +5,7 @@
 #include <limits.h>
 
 #include <regex>
+#include <tuple>
 
 #include "cgi_harness.h"
 
@@ -12,24 +13,32 @@ namespace {
 
 const char* const kTemplate =
     "P=%PATH%|U=%USER%|S=%PASS%|T=%TYPE0%,%TYPE1%,%TYPE2%|O=%OPT0%,%OPT1%,%OPT2%|R=<!--RESULT-->";
+// The form with every type and action.
+const char* const kFullTemplate =
+    "T=%TYPE0%,%TYPE1%,%TYPE2%,%TYPE3%,%TYPE4%,%TYPE5%|O=%OPT0%,%OPT1%,%OPT2%,%OPT3%,%OPT4%,%OPT5%"
+    "|R=<!--RESULT-->";
 
 const char* const kMessages =
     "msg00=M00\nmsg01=M01\nmsg02=M02\nmsg03=M03\nmsg04=M04\nmsg05=M05\nmsg06=M06\nmsg07=M07\n"
     "msg08=M08\nmsg09=H9\nmsg10=H10\nmsg11=M11\nmsg12=M12\nmsg13=M13\nmsg14=M14\nmsg15=M15\n"
-    "msg16=M16\nmsg44=M44\nmsg90=M90\nmsg91=M91\n";
+    "msg16=M16\nmsg17=M17\nmsg18=H18\nmsg19=H19\nmsg20=H20\nmsg21=H21\nmsg22=H22\n"
+    "msg44=M44\nmsg90=M90\nmsg91=M91\n";
 
 // A stand-in password tool: records each argument as "[arg]", its standard
 // input as "<line>" and a "--" line per run in args.log, prints an entry for
-// -ni*, writes one for -ic*, appends one for -i*.
+// -ni*, writes one for -ic*, deletes the user's line for -D, answers -iv with
+// status 3 unless the password is "right", appends an entry for -i*.
 const char* const kStandIn =
     "log=\"$(dirname \"$0\")/args.log\"\n"
     "for a in \"$@\"; do printf '[%s]\\n' \"$a\" >> \"$log\"; done\n"
-    "while IFS= read -r line; do printf '<%s>\\n' \"$line\" >> \"$log\"; done\n"
+    "if IFS= read -r line; then printf '<%s>\\n' \"$line\" >> \"$log\"; fi\n"
     "echo -- >> \"$log\"\n"
     "option=$1; shift 2\n"
     "case \"$option\" in\n"
     "  -ni*) printf '%s:STANDIN\\n' \"$1\" ;;\n"
     "  -ic*) printf '%s:STANDIN\\n' \"$2\" > \"$1\" ;;\n"
+    "  -D) grep -v \"^$2:\" \"$1\" > \"$1.new\"; cat \"$1.new\" > \"$1\"; rm \"$1.new\" ;;\n"
+    "  -iv) [ \"$line\" = right ] || exit 3 ;;\n"
     "  -i*) printf '%s:STANDIN\\n' \"$2\" >> \"$1\" ;;\n"
     "esac\n";
 
@@ -40,6 +49,7 @@ class Submit : public ::testing::Test {
     site.Write("templ_info.html", "[%MESSAGE%]");
     site.Write("dat-message.dat", kMessages);
     site.Write("dat-htaccess.dat", "F=%FILE% U=%USER%");
+    remove(site.Path("dat-nginx.dat").c_str());
     UseTool(site.WriteScript("tool", kStandIn));
   }
 
@@ -370,6 +380,78 @@ TEST_F(Submit, LockHeldByAnotherRequestIsWaitedForAsLongAsLockwaitSays) {
   ExpectMessage(Send(site.Path("d"), "u2", "p", "1", "a"), "M90");
   waitpid(holder, nullptr, 0);
   EXPECT_EQ("alice:x\nu1:STANDIN\n", site.Read("d/.htpasswd"));
+}
+
+TEST_F(Submit, NewTypesPassTheirLettersAndAreMarked) {
+  site.Write("templ_config.html", kFullTemplate);
+  for (const auto& [type, word, marked] :
+       {std::tuple<const char*, const char*, const char*>{"3", "-niB", ",,,checked,,"},
+        {"4", "-ni2", ",,,,checked,"},
+        {"5", "-ni5", ",,,,,checked"}}) {
+    remove(site.Path("args.log").c_str());
+    cgi::Result r = Send("/tmp", "u", "p", type, "n");
+    EXPECT_NE(std::string::npos, r.out.find(std::string("T=") + marked + "|")) << r.out;
+    EXPECT_EQ(std::string("[") + word + "]\n[--]\n[u]\n<p>\n--\n", ToolArgs());
+  }
+}
+
+// The users and the kinds of their hashes, never a hash.
+TEST_F(Submit, ListShowsNamesAndHashKindsOnly) {
+  site.Write("templ_config.html", kFullTemplate);
+  mkdir(site.Path("d").c_str(), 0755);
+  site.Write("d/.htpasswd",
+             "ann:$2y$05$abcdefghijklmnopqrstuOabcdefghijklmnopqrstuvwxyz01234\n"
+             "bob:$apr1$x1y2z3$SECRETHASHSECRETHASH1\n"
+             "# cid:commented\n"
+             "<i>dee:{SHA}W6ph5Mm5Pz8GgiULbPgzG37mj9g=\n");
+  cgi::Result r = Send(site.Path("d"), "", "", "", "l");
+  EXPECT_EQ(cgi::kHeader +
+                "T=,,,,,|O=,,,checked,,|R=H18 (3)\n\nann (bcrypt)\nbob (MD5)\n"
+                "&lt;i&gt;dee (SHA-1)\n",
+            r.out);
+  EXPECT_FALSE(site.Exists("args.log"));
+  ExpectMessage(Send(site.Path("missing"), "", "", "", "l"), "M05");
+}
+
+TEST_F(Submit, DeleteRemovesTheUserAndAMissingUserChangesNothing) {
+  site.Write("templ_config.html", kFullTemplate);
+  mkdir(site.Path("d").c_str(), 0755);
+  const std::string before = "ann:x\nbob:y\n";
+  site.Write("d/.htpasswd", before);
+  ExpectMessage(Send(site.Path("d"), "carl", "", "", "d"), "M17");
+  ExpectMessage(Send(site.Path("d"), "an", "", "", "d"), "M17");
+  EXPECT_EQ(before, site.Read("d/.htpasswd"));
+  EXPECT_FALSE(site.Exists("args.log"));
+  cgi::Result r = Send(site.Path("d"), "ann", "", "", "d");
+  EXPECT_EQ(cgi::kHeader + "T=,,,,,|O=,,,,checked,|R=H19\n\nann\n", r.out);
+  EXPECT_EQ("bob:y\n", site.Read("d/.htpasswd"));
+  EXPECT_EQ("[-D]\n[--]\n[" + site.Path("d/.htpasswd") + "]\n[ann]\n--\n", ToolArgs());
+  site.Write("dat-system.dat", "writemode=0\nhtpasswd=" + site.Path("tool") + "\n");
+  ExpectMessage(Send(site.Path("d"), "bob", "", "", "d"), "M15");
+}
+
+TEST_F(Submit, VerifyTellsAMatchFromAMismatchAndWritesNothing) {
+  site.Write("templ_config.html", kFullTemplate);
+  mkdir(site.Path("d").c_str(), 0755);
+  site.Write("d/.htpasswd", "ann:x\n");
+  EXPECT_EQ(cgi::kHeader + "T=,,,,,|O=,,,,,checked|R=H20\n\nann\n",
+            Send(site.Path("d"), "ann", "right", "", "v").out);
+  EXPECT_EQ(cgi::kHeader + "T=,,,,,|O=,,,,,checked|R=H21\n\nann\n",
+            Send(site.Path("d"), "ann", "wrong", "", "v").out);
+  EXPECT_EQ("[-iv]\n[--]\n[" + site.Path("d/.htpasswd") + "]\n[ann]\n<right>\n--\n[-iv]\n[--]\n[" +
+                site.Path("d/.htpasswd") + "]\n[ann]\n<wrong>\n--\n",
+            ToolArgs());
+  ExpectMessage(Send(site.Path("d"), "bob", "right", "", "v"), "M17");
+  ExpectMessage(Send(site.Path("d"), "ann", "", "", "v"), "M02");
+  EXPECT_EQ("ann:x\n", site.Read("d/.htpasswd"));
+}
+
+TEST_F(Submit, NginxTextFollowsTheAccessFileTextWhenTheSiteHasOne) {
+  site.Write("dat-htaccess.dat", "A %FILE%");
+  site.Write("dat-nginx.dat", "N %FILE%\n");
+  cgi::Result r = Send("/tmp", "u", "p", "1", "n");
+  EXPECT_NE(std::string::npos, r.out.find("H9\n\nA /tmp/.htpasswd\n\nH22\n\nN /tmp/.htpasswd\n"))
+      << r.out;
 }
 
 TEST_F(Submit, EnteredValuesNeverBecomeMarkup) {

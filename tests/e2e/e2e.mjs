@@ -1,7 +1,9 @@
 // The whole job as a site owner does it, in headless Chromium against the
-// program served by a real Apache: for each hash type, create a password
-// file, put the shown access-file text into the demo directory and check what
-// Apache lets in; add a second user; show an entry without writing anything.
+// program served by a real web server, in English and in Japanese: create a
+// password file, put the shown access-file text into the demo directory once
+// and check what the server lets in; add users of every hash type, show an
+// entry without writing anything, list the users, verify passwords, delete a
+// user. Then forged requests from another origin, which must change nothing.
 //
 // Environment: HOB_FORM_URL (the form), HOB_DEMO_DIR (the directory to
 // protect, served at /demo/), HOB_OUT_DIR (screenshots), HOB_SERVER (the web
@@ -18,9 +20,22 @@ const formUrl = process.env.HOB_FORM_URL;
 const demoDir = process.env.HOB_DEMO_DIR;
 const outDir = process.env.HOB_OUT_DIR;
 const demoUrl = new URL('/demo/', formUrl).href;
+const passwordFile = path.join(demoDir, '.htpasswd');
 const htaccess = (process.env.HOB_DEMO_AUTH ?? 'htaccess') === 'htaccess';
 console.log(`server: ${process.env.HOB_SERVER ?? 'apache'}, demo directory protected by ` +
             (htaccess ? '.htaccess' : 'the server'));
+
+// The two forms, each with its own message catalogue from the site sets.
+function catalogue(dir) {
+  const text = fs.readFileSync(new URL(`../../site/${dir}dat-message.dat`, import.meta.url), 'utf8');
+  return Object.fromEntries(text.split('\n').filter((l) => /^msg\d\d=/.test(l))
+    .map((l) => [l.slice(0, 5), l.slice(6)]));
+}
+const languages = [
+  { name: 'English', url: formUrl, messages: catalogue('') },
+  { name: 'Japanese', url: new URL('/cgi-bin/ja/hob-htpasswd.cgi', formUrl).href,
+    messages: catalogue('ja/') },
+];
 
 let passed = 0;
 let failed = 0;
@@ -53,25 +68,24 @@ function verifies(file, user, pass) {
   }
 }
 
-// Fills and submits the form; returns the text of the result area.
-async function submit(page, { dir, user, pass, type, option }) {
-  await page.goto(formUrl);
-  await page.getByLabel('Directory to protect', { exact: true }).fill(dir);
-  await page.getByLabel('User name', { exact: true }).fill(user);
-  await page.getByLabel('Password', { exact: true }).fill(pass);
-  await page.locator(`input[name=type][value="${type}"]`).check();
-  await page.locator(`input[name=option][value="${option}"]`).check();
-  await Promise.all([page.waitForNavigation(), page.getByRole('button', { name: 'Run' }).click()]);
+// Fills and submits the form of lang; returns the text of the result area,
+// or the message page's text.
+async function submit(page, lang, { user = '', pass = '', type = '3', option }) {
+  await page.goto(lang.url);
+  await page.fill('input[name=path]', demoDir);
+  await page.fill('input[name=user]', user);
+  await page.fill('input[name=pass]', pass);
+  await page.check(`input[name=type][value="${type}"]`);
+  await page.check(`input[name=option][value="${option}"]`);
+  await Promise.all([page.waitForNavigation(), page.click('button[name=submit]')]);
   const result = page.locator('#result');
-  if ((await result.count()) === 0) {
-    throw new Error('no result area: ' + (await page.textContent('body')));
-  }
-  return result.inputValue();
+  return (await result.count()) === 0 ? page.textContent('body') : result.inputValue();
 }
 
 // The result text holds a heading, a blank line, then the access-file text.
 function accessText(result) {
-  return result.slice(result.lastIndexOf('\n\nAuthType') + 2);
+  const start = result.indexOf('AuthType');
+  return result.slice(start, result.indexOf('\n\n', start) + 1);
 }
 
 // Serves page at a new origin (another port of 127.0.0.1) until close().
@@ -88,15 +102,16 @@ async function otherOrigin(page) {
 // with the owner's cached credentials; such a post, and a submit by a link,
 // must change nothing.
 async function forgeriesChangeNothing(page) {
-  const passwordFile = path.join(demoDir, '.htpasswd');
   const before = fs.readFileSync(passwordFile, 'utf8');
   const fields = { path: demoDir, user: 'mallory', pass: 'x', type: '1', option: 'c', submit: '1' };
   const inputs = Object.entries(fields)
     .map(([name, value]) => `<input type="hidden" name="${name}" value="${value}">`).join('');
   const attacker = await otherOrigin(
     `<form id="f" method="post" action="${formUrl}">${inputs}</form>` +
-    '<script>document.getElementById("f").submit()</script>');
+    // The field named "submit" hides the form's own submit method.
+    '<script>HTMLFormElement.prototype.submit.call(document.getElementById("f"))</script>');
   try {
+    await page.goto('about:blank');
     await Promise.all([page.waitForURL(formUrl), page.goto(attacker.url)]);
     check('a form posted from another origin is refused',
           (await page.textContent('body')).includes("did not come from this program's own form"));
@@ -114,6 +129,68 @@ function cleanDemo() {
   for (const name of ['.htaccess', '.htpasswd']) fs.rmSync(path.join(demoDir, name), { force: true });
 }
 
+// The whole job in one language, on a fresh demo directory.
+async function ownerSession(page, lang) {
+  const t = `${lang.name}: `;
+  cleanDemo();
+  const owner = { user: 'owner', pass: 'owner-pw', type: '3' };
+  const created = await submit(page, lang, { ...owner, option: 'c' });
+  check(t + 'create shows the access file for every user',
+        created.includes(`AuthUserFile "${passwordFile}"`) && created.includes('Require valid-user'),
+        created);
+  if (lang.name === 'English') {
+    await page.screenshot({ path: path.join(outDir, 'form-result.png'), fullPage: true });
+  }
+  if (htaccess) fs.writeFileSync(path.join(demoDir, '.htaccess'), accessText(created));
+  check(t + 'no credentials are refused', (await statusFor(null)) === 401);
+
+  // Users of every type added after the access file was written get in.
+  const users = [owner];
+  for (const type of ['0', '1', '2', '4', '5']) {
+    const user = { user: `user${type}`, pass: `pw-${type}-${lang.name}`, type };
+    const added = await submit(page, lang, { ...user, option: 'a' });
+    check(`${t}type ${type}: add shows the access file`, added.includes('Require valid-user'), added);
+    users.push(user);
+  }
+  for (const { user, pass, type } of users) {
+    check(`${t}type ${type}: the right password gets in`, (await statusFor(user, pass)) === 200);
+    check(`${t}type ${type}: a wrong password is refused`, (await statusFor(user, 'wrong')) === 401);
+  }
+
+  const shown = await submit(page, lang, { user: 'carol', pass: 'c-pw', type: '3', option: 'n' });
+  const entryFile = path.join(outDir, `entry-${lang.name}`);
+  fs.writeFileSync(entryFile, shown.split('\n\n')[1] + '\n');
+  check(t + 'the shown entry verifies', verifies(entryFile, 'carol', 'c-pw'), shown);
+  check(t + 'showing an entry writes no password file',
+        !fs.readFileSync(passwordFile, 'utf8').includes('carol'));
+
+  const listed = await submit(page, lang, { option: 'l' });
+  if (lang.name === 'English') {
+    await page.screenshot({ path: path.join(outDir, 'form-list.png'), fullPage: true });
+  }
+  const kinds = { 0: 'crypt', 1: 'MD5', 2: 'SHA-1', 3: 'bcrypt', 4: 'SHA-256', 5: 'SHA-512' };
+  check(t + 'the list shows every user with the kind of hash, and no hash',
+        listed.startsWith(`${lang.messages.msg18} (${users.length})`) &&
+        users.every(({ user, type }) => listed.includes(`${user} (${kinds[type]})`)) &&
+        !listed.includes('$'), listed);
+
+  const user4 = users.find((u) => u.type === '4');
+  check(t + 'verify says a right password matches',
+        (await submit(page, lang, { ...user4, option: 'v' })).startsWith(lang.messages.msg20));
+  check(t + 'verify says a wrong password does not match',
+        (await submit(page, lang, { ...user4, pass: 'wrong', option: 'v' }))
+          .startsWith(lang.messages.msg21));
+
+  const deleted = await submit(page, lang, { user: 'user5', option: 'd' });
+  check(t + 'delete says the user was deleted', deleted.startsWith(lang.messages.msg19), deleted);
+  check(t + 'the deleted user is refused', (await statusFor('user5', `pw-5-${lang.name}`)) === 401);
+  check(t + 'the other users still get in',
+        (await statusFor(owner.user, owner.pass)) === 200 &&
+        (await statusFor(user4.user, user4.pass)) === 200);
+  check(t + 'deleting a user not in the file is refused',
+        (await submit(page, lang, { user: 'user5', option: 'd' })).includes(lang.messages.msg17));
+}
+
 const browser = await chromium.launch({
   executablePath: '/usr/bin/chromium',
   args: ['--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
@@ -121,55 +198,16 @@ const browser = await chromium.launch({
 });
 try {
   const page = await browser.newPage({ viewport: { width: 900, height: 1000 } });
-  for (const type of ['0', '1', '2']) {
-    cleanDemo();
-    const first = { dir: demoDir, user: `alice${type}`, pass: `open-sesame-${type}`, type };
-    const created = await submit(page, { ...first, option: 'c' });
-    check(`type ${type}: create shows the access file`,
-          created.includes(`AuthUserFile "${demoDir}/.htpasswd"`) &&
-          created.includes(`Require user "${first.user}"`), created);
-    if (type === '1') {
-      await page.screenshot({ path: path.join(outDir, 'form-result.png'), fullPage: true });
-    }
-    if (htaccess) fs.writeFileSync(path.join(demoDir, '.htaccess'), accessText(created) + '\n');
-    check(`type ${type}: no credentials are refused`, (await statusFor(null)) === 401);
-    check(`type ${type}: a wrong password is refused`, (await statusFor(first.user, 'wrong')) === 401);
-    check(`type ${type}: the right password gets in`, (await statusFor(first.user, first.pass)) === 200);
-
-    const second = { dir: demoDir, user: `bob${type}`, pass: `b0b-${type}-pw`, type };
-    const added = await submit(page, { ...second, option: 'a' });
-    const requireLine = accessText(added).split('\n').find((l) => l.startsWith('Require user'));
-    if (htaccess) fs.appendFileSync(path.join(demoDir, '.htaccess'), requireLine + '\n');
-    check(`type ${type}: the added user gets in`, (await statusFor(second.user, second.pass)) === 200);
-    check(`type ${type}: the first user still gets in`,
-          (await statusFor(first.user, first.pass)) === 200);
-
-    const shown = await submit(page, { dir: demoDir, user: `carol${type}`, pass: 'c-pw', type,
-                                       option: 'n' });
-    const entry = shown.split('\n\n')[1];
-    const entryFile = path.join(outDir, `entry-${type}`);
-    fs.writeFileSync(entryFile, entry + '\n');
-    check(`type ${type}: the shown entry verifies`, verifies(entryFile, `carol${type}`, 'c-pw'),
-          entry);
-    check(`type ${type}: showing an entry writes no password file`,
-          !fs.readFileSync(path.join(demoDir, '.htpasswd'), 'utf8').includes('carol'));
-  }
-
+  await page.goto(formUrl);
+  check('every field of the form has a label',
+        (await page.getByLabel('Directory to protect', { exact: true }).count()) === 1 &&
+        (await page.getByLabel('User name', { exact: true }).count()) === 1 &&
+        (await page.getByLabel('Password', { exact: true }).count()) === 1);
+  for (const lang of languages) await ownerSession(page, lang);
   await forgeriesChangeNothing(page);
 
-  // The Japanese form adds a user through its own page.
-  await page.goto(new URL('/cgi-bin/ja/hob-htpasswd.cgi', formUrl).href);
-  await page.fill('input[name=path]', demoDir);
-  await page.fill('input[name=user]', 'dave');
-  await page.fill('input[name=pass]', 'd-pw');
-  await page.check('input[name=type][value="1"]');
-  await page.check('input[name=option][value="a"]');
-  await Promise.all([page.waitForNavigation(), page.click('button[name=submit]')]);
-  check('the Japanese form adds a user', verifies(path.join(demoDir, '.htpasswd'), 'dave', 'd-pw'),
-        await page.textContent('body'));
-
-  const hostile = await submit(page, { dir: demoDir, user: '<img src=x onerror=alert(1)>',
-                                       pass: 'x', type: '1', option: 'n' });
+  const hostile = await submit(page, languages[0], { user: '<img src=x onerror=alert(1)>',
+                                                     pass: 'x', option: 'n' });
   check('a hostile user name is shown as text, not markup',
         hostile.includes('<img src=x onerror=alert(1)>') &&
         (await page.locator('img').count()) === 0);

@@ -81,7 +81,10 @@ TEST_F(HtPasswdTest, EachOperationPassesItsOptionWordDashDashTheArgumentsAndTheP
     Lines encrypt, create, add;
   } cases[] = {{0, {"-nid", "--"}, {"-icd", "--", f}, {"-id", "--", f}},
                {1, {"-nim", "--"}, {"-icm", "--", f}, {"-im", "--", f}},
-               {2, {"-nis", "--"}, {"-ics", "--", f}, {"-is", "--", f}}};
+               {2, {"-nis", "--"}, {"-ics", "--", f}, {"-is", "--", f}},
+               {3, {"-niB", "--"}, {"-icB", "--", f}, {"-iB", "--", f}},
+               {4, {"-ni2", "--"}, {"-ic2", "--", f}, {"-i2", "--", f}},
+               {5, {"-ni5", "--"}, {"-ic5", "--", f}, {"-i5", "--", f}}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.type);
     auto expect = [&](Lines args, const char* out) {
@@ -116,7 +119,7 @@ TEST_F(HtPasswdTest, PasswordWithALineBreakRunsNothing) {
 TEST_F(HtPasswdTest, UnknownTypeRunsNothing) {
   StandIn(0);
   hobtest::WriteWhole(file_, "old:entry\n");
-  for (int type : {-1, 3, 7}) {
+  for (int type : {-1, 6, 7}) {
     EXPECT_STREQ(CHobHtPasswd::Encrypt("ann", "pw", type).m_pszText, "-1");
     EXPECT_EQ(CHobHtPasswd::WriteNew(file_.c_str(), "ann", "pw", type), HOB_HTP_RUN_FAILED);
     EXPECT_EQ(CHobHtPasswd::WriteAdd(file_.c_str(), "ann", "pw", type), HOB_HTP_RUN_FAILED);
@@ -242,6 +245,46 @@ TEST_F(HtPasswdTest, WrittenFileGetsTheProgramsModeAndTheTraceHidesThePassword) 
   EXPECT_EQ(trace.find("s3cr3t"), std::string::npos);
 }
 
+TEST_F(HtPasswdTest, DeleteAndVerifyPassTheirOptionWordsAndTheUser) {
+  StandIn(0);
+  hobtest::WriteWhole(file_, "ann:x\n-bob:y\n");
+  EXPECT_EQ(CHobHtPasswd::Delete(file_.c_str(), "-bob"), HOB_HTP_OK);
+  EXPECT_EQ(Argv(), (Lines{"-D", "--", file_, "-bob"}));
+  EXPECT_EQ(Stdin(), "");
+  EXPECT_EQ(CHobHtPasswd::Verify(file_.c_str(), "ann", "p w"), HOB_HTP_OK);
+  EXPECT_EQ(Argv(), (Lines{"-iv", "--", file_, "ann"}));
+  EXPECT_EQ(Stdin(), "p w\n");
+}
+
+// The tool reports success when asked to delete a user it does not find.
+TEST_F(HtPasswdTest, UserNotInTheFileIsReportedAndRunsNothing) {
+  StandIn(0);
+  hobtest::WriteWhole(file_, "ann:x\n# bob:y\nbob\n");
+  EXPECT_EQ(CHobHtPasswd::Delete(file_.c_str(), "bob"), HOB_HTP_NO_USER);
+  EXPECT_EQ(CHobHtPasswd::Verify(file_.c_str(), "bob", "pw"), HOB_HTP_NO_USER);
+  EXPECT_EQ(CHobHtPasswd::Delete(file_.c_str(), "an"), HOB_HTP_NO_USER);
+  EXPECT_FALSE(ToolRan());
+  remove(file_.c_str());
+  EXPECT_EQ(CHobHtPasswd::Delete(file_.c_str(), "ann"), HOB_HTP_MISSING);
+  CHobStrAry names(0, 10), kinds(0, 10);
+  EXPECT_EQ(CHobHtPasswd::List(file_.c_str(), names, kinds), HOB_HTP_MISSING);
+}
+
+TEST(HtPasswdHashKind, EachHashIsNamedByItsForm) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"$2y$05$abcdefghijklmnopqrstuuvwxyz0123456789ABCDEFGHIJKLMNOPQ", "bcrypt"},
+      {"$5$rounds=5000$salt$hash", "SHA-256"},
+      {"$6$salt$hash", "SHA-512"},
+      {"$apr1$salt$hash", "MD5"},
+      {"{SHA}W6ph5Mm5Pz8GgiULbPgzG37mj9g=", "SHA-1"},
+      {"abJnggxhB/yWI", "crypt"},
+      {"abJnggxhB/yW", "plain"},
+      {"abJnggxhB/yWI!", "plain"},
+      {"secret", "plain"},
+      {"", "plain"}};
+  for (const auto& [hash, kind] : cases) EXPECT_STREQ(CHobHtPasswd::HashKind(hash), kind) << hash;
+}
+
 class RealToolTest : public HtPasswdTest {
  protected:
   void SetUp() override {
@@ -303,6 +346,28 @@ TEST_F(RealToolTest, ConcurrentAddsLoseNoUserThatWasReportedAdded) {
   }
   EXPECT_EQ(hobtest::ReadLines(file_).size(), added.size());
   for (const std::string& user : added) EXPECT_TRUE(hobtest::Verifies(file_, user, "pw")) << user;
+}
+
+TEST_F(RealToolTest, EveryTypeIsListedByKindAndVerifiesAndDeleteRemovesOneUser) {
+  const char* const kinds[] = {"crypt", "MD5", "SHA-1", "bcrypt", "SHA-256", "SHA-512"};
+  ASSERT_EQ(CHobHtPasswd::WriteNew(file_.c_str(), "u0", "pw0", 0), HOB_HTP_OK);
+  for (int type = 1; type <= 5; type++) {
+    std::string user = "u" + std::to_string(type), pass = "pw" + std::to_string(type);
+    ASSERT_EQ(CHobHtPasswd::WriteAdd(file_.c_str(), user.c_str(), pass.c_str(), type), HOB_HTP_OK);
+  }
+  CHobStrAry names(0, 10), listed(0, 10);
+  ASSERT_EQ(CHobHtPasswd::List(file_.c_str(), names, listed), 6);
+  for (int type = 0; type <= 5; type++) {
+    std::string user = "u" + std::to_string(type), pass = "pw" + std::to_string(type);
+    EXPECT_STREQ(names.items[type].m_pszText, user.c_str());
+    EXPECT_STREQ(listed.items[type].m_pszText, kinds[type]);
+    EXPECT_EQ(CHobHtPasswd::Verify(file_.c_str(), user.c_str(), pass.c_str()), HOB_HTP_OK) << user;
+    EXPECT_EQ(CHobHtPasswd::Verify(file_.c_str(), user.c_str(), "wrong"), HOB_HTP_MISMATCH);
+  }
+  EXPECT_EQ(CHobHtPasswd::Delete(file_.c_str(), "u3"), HOB_HTP_OK);
+  ASSERT_EQ(CHobHtPasswd::List(file_.c_str(), names, listed), 5);
+  EXPECT_EQ(CHobHtPasswd::Verify(file_.c_str(), "u3", "pw3"), HOB_HTP_NO_USER);
+  EXPECT_TRUE(hobtest::Verifies(file_, "u5", "pw5"));
 }
 
 }  // namespace
