@@ -114,7 +114,9 @@ CHobString CHobStrPath::Directory(const char* separator) const {
   joined.Alloc(static_cast<unsigned int>(total));
   char* out = joined.m_pszText;
   for (int i = 0; i < m_aryDir.count; i++) {
-    if (i > 0) out = static_cast<char*>(mempcpy(out, separator, separatorLength));
+    if (i > 0 && separatorLength > 0) {
+      out = static_cast<char*>(mempcpy(out, separator, separatorLength));
+    }
     const CHobString& component = m_aryDir.items[i];
     out = static_cast<char*>(mempcpy(out, component.m_pszText, component.GetLength()));
   }
