@@ -155,7 +155,8 @@ bool IsSafeUserName(const CHobString& user) {
 
 // The key of the message for a tool-driver result, or null on success: the
 // key for a run that failed, for a missing directory or file, for a file that
-// cannot be written, and "msg90" for a password file in use.
+// cannot be written; "msg90" for a password file in use, "msg17" for a user
+// not in it, "msg92" for a full disk.
 const char* DriverMessage(int result, const char* runFailed, const char* missing,
                           const char* noAccess) {
   switch (result) {
@@ -169,6 +170,8 @@ const char* DriverMessage(int result, const char* runFailed, const char* missing
       return "msg90";
     case HOB_HTP_NO_USER:
       return "msg17";
+    case HOB_HTP_DISK_FULL:
+      return "msg92";
     default:
       return nullptr;
   }

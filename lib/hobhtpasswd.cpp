@@ -2,19 +2,27 @@
 // through a shell, so user names reach it as typed; "--" ends the tool's
 // options, so a name starting with "-" stays a name. The password travels on
 // the tool's standard input, never in an argument, which every local user
-// could read in the process list while the tool runs. A password
-// file is written only when it is a regular file reached without a link, and
-// writes to it are serialised by a lock on it, because the tool rewrites the
-// whole file without one.
+// could read in the process list while the tool runs.
+//
+// A password file is changed only when it is a regular file reached without a
+// link, and never half-written: the tool works on a private copy beside it,
+// the result is checked (every entry that should stay is there, the changed
+// user is there or gone) and only then renamed over the file. Changes are
+// serialised by a lock file beside the password file, which, unlike the file
+// itself, outlives the swap. Where the directory cannot be written but the
+// password file can, the tool works in place under the file's own lock, with
+// a backup in the working directory that is written back on any failure.
 #include "hobhtpasswd.h"
 
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 
 #include "hobfile.h"
@@ -148,29 +156,236 @@ int OpenRegular(const char* path, int flags) {
   return fd;
 }
 
-// Append a newline to a file whose last byte is not one, so that the tool's
-// new entry starts a line of its own. False when the file cannot be updated.
-bool EndWithNewline(int fd) {
-  struct stat st;
-  if (fstat(fd, &st) != 0) return false;
-  if (st.st_size == 0) return true;
-  char last = '\0';
-  if (pread(fd, &last, 1, st.st_size - 1) != 1) return false;
-  if (last == '\n') return true;
-  return write(fd, "\n", 1) == 1;
+// The whole file open as fd, read from its start, into text (up to its first
+// zero byte); false on a read error.
+bool ReadAll(int fd, CHobString& text) {
+  CHobBuffer bytes;
+  char chunk[8192];
+  for (off_t at = 0;;) {
+    ssize_t n = pread(fd, chunk, sizeof chunk, at);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return false;
+    if (n == 0) break;
+    bytes.Append(chunk, static_cast<unsigned>(n));
+    at += n;
+  }
+  text = bytes.data;
+  return true;
 }
 
-// Run the tool with option on the password file open as fd at path, under
-// the file's lock, waited for up to lockWait seconds; the file gets the
-// program's mode. With repair, an unterminated last line is ended first. A
-// HOB_HTP_* code.
-int WriteLocked(int fd, const char* option, const char* path, const char* user,
-                const char* password, bool repair, int lockWait) {
-  if (CHobFlock::Take(fd, false, lockWait) != HOB_OK) return HOB_HTP_BUSY;
-  if (repair && !EndWithNewline(fd)) return HOB_HTP_NO_ACCESS;
-  if (!RunWrite(option, path, user, password)) return HOB_HTP_RUN_FAILED;
+// The lines of text, without their line feeds; a last line without one counts.
+void SplitLines(const char* text, CHobStrAry& lines) {
+  lines.SetToken(text, "\n");
+  if (lines.count > 0 && lines.items[lines.count - 1].IsEmpty())
+    lines.SetSize(lines.count - 1, true);
+}
+
+// The user of a "name:hash" line, or "" for a line that is no entry.
+CHobString EntryName(const CHobString& line) {
+  int colon = line.Find(":");
+  if (line.m_pszText[0] == '#' || colon <= 0) return CHobString();
+  return line.Left(colon);
+}
+
+// What a change does to the password file.
+enum ChangeKind { kCreate, kAdd, kDelete };
+
+// True when after is what the change of user makes of before: every line but
+// user's as it was (none for kCreate), and user's lines, each a whole entry,
+// there (kCreate, kAdd) or gone (kDelete).
+bool IsChangedAsAsked(const char* before, const char* after, const char* user, ChangeKind kind) {
+  CHobStrAry beforeLines(0, 10), afterLines(0, 10), kept(0, 10);
+  if (kind != kCreate) SplitLines(before, beforeLines);
+  SplitLines(after, afterLines);
+  for (int i = 0; i < beforeLines.count; i++) {
+    if (EntryName(beforeLines.items[i]) != user) kept.Add(beforeLines.items[i].m_pszText);
+  }
+  int userLines = 0;
+  int next = 0;  // the next kept line expected in after
+  for (int i = 0; i < afterLines.count; i++) {
+    const CHobString& line = afterLines.items[i];
+    if (EntryName(line) == user) {
+      if (line.GetLength() == static_cast<int>(strlen(user)) + 1) return false;  // no hash
+      userLines++;
+    } else if (next < kept.count && line == kept.items[next]) {
+      next++;
+    } else {
+      return false;
+    }
+  }
+  return next == kept.count && (kind == kDelete ? userLines == 0 : userLines > 0);
+}
+
+// Replace the contents of the file open as fd by length bytes of data: 0, or
+// the errno of the failure.
+int WriteAll(int fd, const char* data, size_t length) {
+  if (ftruncate(fd, 0) != 0) return errno;
+  for (size_t done = 0; done < length;) {
+    ssize_t n = pwrite(fd, data + done, length - done, static_cast<off_t>(done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return n < 0 ? errno : ENOSPC;
+    done += static_cast<size_t>(n);
+  }
+  return fsync(fd) == 0 ? 0 : errno;
+}
+
+// The code of a failed change: HOB_HTP_DISK_FULL when the file system of fd
+// has too little room left for a password file of length bytes.
+int FailureAt(int fd, size_t length) {
+  struct statvfs room;
+  bool full = fstatvfs(fd, &room) == 0 &&
+              static_cast<unsigned long long>(room.f_bavail) * room.f_frsize < length + 8192;
+  return full ? HOB_HTP_DISK_FULL : HOB_HTP_RUN_FAILED;
+}
+
+// One change: its kind, the tool's option word, the user and the password on
+// the tool's standard input (null: none).
+struct Change {
+  ChangeKind kind;
+  const char* option;
+  const char* user;
+  const char* password;
+};
+
+// The text a copy of the password file starts from: before, its last line
+// ended by a line feed for an add, so that the new entry starts a line of
+// its own; nothing for a create.
+CHobString StartingText(const CHobString& before, ChangeKind kind) {
+  if (kind == kCreate) return CHobString();
+  if (kind == kAdd && !before.IsEmpty() && before.Right(1) != "\n") return before + "\n";
+  return before;
+}
+
+// Runs the tool on file, then reads the result back: HOB_HTP_OK when it ran
+// and made what the change asks of before, else the failure's code.
+int RunAndCheck(const char* file, int fd, const Change& change, const CHobString& before) {
+  const char* const args[] = {file, change.user};
+  if (RunTool(change.option, args, 2, change.password) != 0) {
+    return FailureAt(fd, before.GetLength());
+  }
+  CHobString after;
+  if (!ReadAll(fd, after)) return HOB_HTP_RUN_FAILED;
+  if (!IsChangedAsAsked(before.m_pszText, after.m_pszText, change.user, change.kind)) {
+    go.log.Trace("HtPasswd result of [%s] refused: not the change asked for", change.option);
+    return HOB_HTP_RUN_FAILED;
+  }
+  return fsync(fd) == 0 ? HOB_HTP_OK : FailureAt(fd, before.GetLength());
+}
+
+// A code of ChangeByCopy: the copy cannot be made in the password file's
+// directory, so the change must be made in place.
+const int kNoCopyHere = 1;
+
+// The change made on a private copy beside path and renamed over it. original
+// is the password file open for update, or -1 when there is none; the copy
+// gets the program's mode and, where it may, the original's owner and group.
+int ChangeByCopy(const char* path, int original, const Change& change, const CHobString& before) {
+  CHobString copy = CHobString(path) + ".XXXXXX";
+  int fd = mkostemp(copy.m_pszText, O_CLOEXEC);
+  if (fd < 0) {
+    if (errno == EACCES || errno == EPERM || errno == EROFS) return kNoCopyHere;
+    return errno == ENOSPC || errno == EDQUOT ? HOB_HTP_DISK_FULL : HOB_HTP_NO_ACCESS;
+  }
   fchmod(fd, static_cast<mode_t>(go.nFileMode));
+  struct stat owner;
+  if (original >= 0 && fstat(original, &owner) == 0) {
+    (void)!fchown(fd, owner.st_uid, owner.st_gid);
+  }
+  CHobString start = StartingText(before, change.kind);
+  int error = WriteAll(fd, start.m_pszText, static_cast<size_t>(start.GetLength()));
+  int result = error == ENOSPC || error == EDQUOT ? HOB_HTP_DISK_FULL
+               : error != 0                       ? HOB_HTP_RUN_FAILED
+                                                  : RunAndCheck(copy.m_pszText, fd, change, before);
+  if (result == HOB_HTP_OK && rename(copy.m_pszText, path) != 0) result = HOB_HTP_NO_ACCESS;
+  close(fd);
+  if (result != HOB_HTP_OK) {
+    unlink(copy.m_pszText);
+    return result;
+  }
+  // The rename itself reaches the disk with the directory.
+  CHobStrPath file;
+  file.Split(path);
+  int dir = open(file.Directory("/").m_pszText, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir >= 0) {
+    fsync(dir);
+    close(dir);
+  }
   return HOB_HTP_OK;
+}
+
+// The change made in place on the password file open (and locked) as fd,
+// with a private backup of before in the working directory, written back on
+// any failure; the backup is removed again unless writing it back failed.
+int ChangeInPlace(const char* path, int fd, const Change& change, const CHobString& before) {
+  char backup[] = "htpasswd-backup.XXXXXX";
+  int saved = mkostemp(backup, O_CLOEXEC);
+  if (saved < 0) return errno == ENOSPC || errno == EDQUOT ? HOB_HTP_DISK_FULL : HOB_HTP_RUN_FAILED;
+  int error = WriteAll(saved, before.m_pszText, static_cast<size_t>(before.GetLength()));
+  close(saved);
+  if (error != 0) {
+    unlink(backup);
+    return error == ENOSPC || error == EDQUOT ? HOB_HTP_DISK_FULL : HOB_HTP_RUN_FAILED;
+  }
+  CHobString start = StartingText(before, change.kind);
+  int result = start == before || WriteAll(fd, start.m_pszText, start.GetLength()) == 0
+                   ? RunAndCheck(path, fd, change, before)
+                   : HOB_HTP_NO_ACCESS;
+  if (result == HOB_HTP_OK) {
+    fchmod(fd, static_cast<mode_t>(go.nFileMode));
+  } else if (WriteAll(fd, before.m_pszText, static_cast<size_t>(before.GetLength())) != 0) {
+    go.log.Trace("HtPasswd could not restore [%s]; its backup is [%s]", path, backup);
+    return result;
+  }
+  unlink(backup);
+  return result;
+}
+
+// Makes change to the password file path: the common checks, the lock, then
+// the change on a copy or, where the directory cannot be written, in place.
+int ChangePasswordFile(const char* path, const Change& change, int lockWait) {
+  struct stat info;
+  const bool exists = lstat(path, &info) == 0;
+  if (!exists && change.kind != kCreate) return HOB_HTP_MISSING;
+  if (!exists) {
+    CHobStrPath file;
+    file.Split(path);
+    if (CHobFile::GetFileSize(file.Directory("/").m_pszText) < 0) return HOB_HTP_MISSING;
+  }
+  CHobString lockPath = CHobString(path) + ".lock";
+  CHobFlock lock;
+  int locked = lock.Lock(lockPath.m_pszText, false, lockWait);
+  if (locked == HOB_LOCKED) return HOB_HTP_BUSY;
+  bool inPlace = locked != HOB_OK;
+
+  // Opening for update proves an existing file writable: a password file
+  // made read-only stays as it is.
+  int fd = exists || inPlace ? OpenRegular(path, O_RDWR | (exists ? 0 : O_CREAT)) : -1;
+  if ((exists || inPlace) && fd < 0) return HOB_HTP_NO_ACCESS;
+  int result = HOB_HTP_OK;
+  if (inPlace && CHobFlock::Take(fd, false, lockWait) != HOB_OK) result = HOB_HTP_BUSY;
+  CHobString before;
+  if (result == HOB_HTP_OK && fd >= 0 && !ReadAll(fd, before)) result = HOB_HTP_NO_ACCESS;
+  if (result == HOB_HTP_OK && change.kind == kDelete) {
+    // The tool reports success for a user it does not find.
+    result = HOB_HTP_NO_USER;
+    CHobStrAry lines(0, 10);
+    SplitLines(before.m_pszText, lines);
+    for (int i = 0; i < lines.count; i++) {
+      if (EntryName(lines.items[i]) == change.user) result = HOB_HTP_OK;
+    }
+  }
+  if (result == HOB_HTP_OK && !inPlace) {
+    result = ChangeByCopy(path, fd, change, before);
+    if (result == kNoCopyHere) {
+      inPlace = true;
+      result = fd < 0                                           ? HOB_HTP_NO_ACCESS
+               : CHobFlock::Take(fd, false, lockWait) != HOB_OK ? HOB_HTP_BUSY
+                                                                : HOB_HTP_OK;
+    }
+  }
+  if (result == HOB_HTP_OK && inPlace) result = ChangeInPlace(path, fd, change, before);
+  if (fd >= 0) close(fd);
+  return result;
 }
 
 // The entries of the password file open as fd, read from its start: the user
@@ -180,25 +395,17 @@ int WriteLocked(int fd, const char* option, const char* path, const char* user,
 bool ReadEntries(int fd, CHobStrAry& names, CHobStrAry& hashes) {
   names.RemoveAll();
   hashes.RemoveAll();
-  CHobBuffer text;
-  char chunk[8192];
-  for (off_t at = 0;;) {
-    ssize_t n = pread(fd, chunk, sizeof chunk, at);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return false;
-    if (n == 0) break;
-    text.Append(chunk, static_cast<unsigned>(n));
-    at += n;
-  }
+  CHobString text;
+  if (!ReadAll(fd, text)) return false;
   CHobStrAry lines(0, 10);
-  lines.SetToken(text.data != nullptr ? text.data : "", "\n");
+  SplitLines(text.m_pszText, lines);
   for (int i = 0; i < lines.count; i++) {
     CHobString& line = lines.items[i];
     line.Replace("\r", "", true);
-    int colon = line.Find(":");
-    if (line.m_pszText[0] == '#' || colon <= 0) continue;
-    names.Add(line.Left(colon).m_pszText);
-    hashes.Add(line.Mid(colon + 1).m_pszText);
+    CHobString name = EntryName(line);
+    if (name.IsEmpty()) continue;
+    names.Add(name.m_pszText);
+    hashes.Add(line.Mid(name.GetLength() + 1).m_pszText);
   }
   return true;
 }
@@ -264,31 +471,14 @@ int CHobHtPasswd::WriteNew(const char* path, const char* user, const char* passw
                            int lockWait) {
   CHobString option = OptionWord("-ic", type);
   if (option.IsEmpty()) return HOB_HTP_RUN_FAILED;
-  CHobStrPath file;
-  file.Split(path);
-  if (CHobFile::GetFileSize(file.Directory("/").m_pszText) < 0) return HOB_HTP_MISSING;
-
-  // Appending proves the file writable (creating a missing one) without
-  // emptying it, so a failed run leaves an existing file as it was.
-  int fd = OpenRegular(path, O_WRONLY | O_APPEND | O_CREAT);
-  if (fd < 0) return HOB_HTP_NO_ACCESS;
-  int result = WriteLocked(fd, option.m_pszText, path, user, password, false, lockWait);
-  close(fd);
-  return result;
+  return ChangePasswordFile(path, Change{kCreate, option.m_pszText, user, password}, lockWait);
 }
 
 int CHobHtPasswd::WriteAdd(const char* path, const char* user, const char* password, int type,
                            int lockWait) {
   CHobString option = OptionWord("-i", type);
   if (option.IsEmpty()) return HOB_HTP_RUN_FAILED;
-  struct stat info;
-  if (lstat(path, &info) != 0) return HOB_HTP_MISSING;
-
-  int fd = OpenRegular(path, O_RDWR | O_APPEND);
-  if (fd < 0) return HOB_HTP_NO_ACCESS;
-  int result = WriteLocked(fd, option.m_pszText, path, user, password, true, lockWait);
-  close(fd);
-  return result;
+  return ChangePasswordFile(path, Change{kAdd, option.m_pszText, user, password}, lockWait);
 }
 
 int CHobHtPasswd::WriteScratch(const char* path, const char* user, const char* password, int type) {
@@ -301,18 +491,7 @@ int CHobHtPasswd::WriteScratch(const char* path, const char* user, const char* p
 }
 
 int CHobHtPasswd::Delete(const char* path, const char* user, int lockWait) {
-  CHobStrAry names(0, 10), hashes(0, 10);
-  int fd = OpenEntries(path, true, lockWait, names, hashes);
-  if (fd < 0) return fd;
-  // The tool reports success for a user it does not find.
-  int result = HOB_HTP_NO_USER;
-  if (FindUser(names, user) >= 0) {
-    const char* const args[] = {path, user};
-    result = RunTool("-D", args, 2, nullptr) == 0 ? HOB_HTP_OK : HOB_HTP_RUN_FAILED;
-    if (result == HOB_HTP_OK) fchmod(fd, static_cast<mode_t>(go.nFileMode));
-  }
-  close(fd);
-  return result;
+  return ChangePasswordFile(path, Change{kDelete, "-D", user, nullptr}, lockWait);
 }
 
 int CHobHtPasswd::Verify(const char* path, const char* user, const char* password, int lockWait) {

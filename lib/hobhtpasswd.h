@@ -18,7 +18,8 @@ enum {
                             // regular file
   HOB_HTP_BUSY = -4,        // another process held the password file's lock throughout
   HOB_HTP_NO_USER = -5,     // Delete, Verify: the user is not in the password file
-  HOB_HTP_MISMATCH = -6     // Verify: the password is not the user's
+  HOB_HTP_MISMATCH = -6,    // Verify: the password is not the user's
+  HOB_HTP_DISK_FULL = -7    // no room on the disk for the changed password file
 };
 
 // Encryption types: 0 crypt, 1 MD5, 2 SHA-1, 3 bcrypt, 4 SHA-256 crypt, 5
@@ -29,18 +30,20 @@ class CHobHtPasswd {
   // cannot be started. REQUIRES: user and password are not null.
   static CHobString Encrypt(const char* user, const char* password, int type);
   // Create or replace the password file path holding user's entry; a HOB_HTP_*
-  // code. A failed run leaves an existing file as it was. A lock held by
-  // another process is waited for up to lockWait seconds.
+  // code. A change that fails in any way (the tool fails or is killed, its
+  // result is not the change asked for, the disk is full) leaves an existing
+  // file as it was. A lock held by another process is waited for up to
+  // lockWait seconds.
   // REQUIRES: path, user and password are not null.
   static int WriteNew(const char* path, const char* user, const char* password, int type,
                       int lockWait = 0);
   // Add or update user's entry in the existing password file path; a HOB_HTP_*
-  // code, waiting for the lock as WriteNew does.
+  // code, failing and waiting for the lock as WriteNew does.
   // REQUIRES: path, user and password are not null.
   static int WriteAdd(const char* path, const char* user, const char* password, int type,
                       int lockWait = 0);
-  // Remove user from the existing password file path, under its lock (waited
-  // for up to lockWait seconds); a HOB_HTP_* code, HOB_HTP_NO_USER when the
+  // Remove user from the existing password file path, failing and waiting
+  // for the lock as WriteNew does; a HOB_HTP_* code, HOB_HTP_NO_USER when the
   // user is not in the file, which is then left as it was.
   // REQUIRES: path and user are not null.
   static int Delete(const char* path, const char* user, int lockWait = 0);

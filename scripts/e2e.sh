@@ -71,7 +71,9 @@ ht_files_hidden() {
 }
 
 status=0
+# The English site set, the program's working directory, lies beside htdocs.
 export HOB_SERVER="$server" HOB_DEMO_AUTH="$demo_auth" HOB_FORM_URL="$url" HOB_DEMO_DIR="$demo"
+export HOB_HOME_DIR="${demo%/htdocs/demo}/home/en"
 HOB_OUT_DIR="$out" node "$root/tests/e2e/e2e.mjs" || status=1
 if [ "${HOB_E2E_LOAD:-1}" != 0 ]; then node "$root/tests/e2e/load.mjs" || status=1; fi
 ht_files_hidden || status=1

@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -41,7 +42,9 @@ class HtPasswdTest : public ::testing::Test {
 
   // Make dir_/name the tool: it writes its arguments (argv[0] aside) one per
   // line to dir_/argv, its standard input to dir_/stdin and where its stdout
-  // leads to dir_/stdout, prints "printed" and exits with status.
+  // leads to dir_/stdout; prints "printed" for -ni*, writes "user:x" into the
+  // file for -ic*, appends it for -i*, removes the user's line for -D; and
+  // exits with status.
   void StandIn(int status, const std::string& name = "tool") {
     std::string path = dir_ + "/" + name;
     const std::string script =
@@ -56,14 +59,29 @@ class HtPasswdTest : public ::testing::Test {
         "echo \"$out\" > " +
         dir_ +
         "/stdout\n"
-        "echo printed\n"
+        "case \"$1\" in\n"
+        "  -ni*) echo printed ;;\n"
+        "  -ic*) printf '%s:x\\n' \"$4\" > \"$3\" ;;\n"
+        "  -D) grep -v \"^$4:\" \"$3\" > \"$3.d\"; cat \"$3.d\" > \"$3\" ;;\n"
+        "  -iv) ;;\n"
+        "  -i*) printf '%s:x\\n' \"$4\" >> \"$3\" ;;\n"
+        "esac\n"
         "exit " +
         std::to_string(status) + "\n";
     hobtest::WriteWhole(path, script);
     chmod(path.c_str(), 0755);
     go.strHtpasswd = path.c_str();
   }
-  Lines Argv() { return hobtest::ReadLines(dir_ + "/argv"); }
+  // The arguments of the last run, a private copy of the password file shown
+  // as "COPY".
+  Lines Argv() {
+    Lines args = hobtest::ReadLines(dir_ + "/argv");
+    for (std::string& arg : args) {
+      if (arg.size() == file_.size() + 7 && arg.rfind(file_ + ".", 0) == 0) arg = "COPY";
+    }
+    return args;
+  }
+
   std::string Stdin() { return hobtest::ReadWhole(dir_ + "/stdin"); }
   std::string Stdout() { return hobtest::ReadWhole(dir_ + "/stdout"); }
   bool ToolRan() { return std::filesystem::exists(dir_ + "/argv"); }
@@ -75,7 +93,7 @@ class HtPasswdTest : public ::testing::Test {
 // password travels on the tool's standard input.
 TEST_F(HtPasswdTest, EachOperationPassesItsOptionWordDashDashTheArgumentsAndThePasswordOnStdin) {
   StandIn(0);
-  const std::string& f = file_;
+  const std::string f = "COPY";
   const struct {
     int type;
     Lines encrypt, create, add;
@@ -85,6 +103,7 @@ TEST_F(HtPasswdTest, EachOperationPassesItsOptionWordDashDashTheArgumentsAndTheP
                {3, {"-niB", "--"}, {"-icB", "--", f}, {"-iB", "--", f}},
                {4, {"-ni2", "--"}, {"-ic2", "--", f}, {"-i2", "--", f}},
                {5, {"-ni5", "--"}, {"-ic5", "--", f}, {"-i5", "--", f}}};
+  // The tool writes a private copy beside the password file.
   for (const auto& c : cases) {
     SCOPED_TRACE(c.type);
     auto expect = [&](Lines args, const char* out) {
@@ -136,7 +155,7 @@ TEST_F(HtPasswdTest, ShellSyntaxReachesTheToolVerbatimAndRunsNothing) {
                                           "a' b\"c", "| cat /etc/passwd", "&& id"}) {
     EXPECT_EQ(CHobHtPasswd::WriteAdd(file_.c_str(), payload.c_str(), payload.c_str(), 0),
               HOB_HTP_OK);
-    EXPECT_EQ(Argv(), (Lines{"-id", "--", file_, payload}));
+    EXPECT_EQ(Argv(), (Lines{"-id", "--", "COPY", payload}));
     EXPECT_EQ(Stdin(), payload + "\n");
   }
   EXPECT_FALSE(std::filesystem::exists(x));
@@ -187,6 +206,7 @@ TEST_F(HtPasswdTest, BareToolNameIsFoundOnPathAndAMissingToolFails) {
   EXPECT_STREQ(CHobHtPasswd::Encrypt("ann", "pw", 0).m_pszText, "printed\n");
   setenv("PATH", path.c_str(), 1);
 
+  hobtest::WriteWhole(file_, "old:entry\n");
   for (const char* tool : {"hob-stand-in", "/nonexistent/htpasswd", ""}) {  // ENOENT
     SCOPED_TRACE(tool);
     go.strHtpasswd = tool;
@@ -206,7 +226,7 @@ TEST_F(HtPasswdTest, FileLockedByAnotherProcessIsBusyAndRunsNothing) {
   pid_t child = fork();
   if (child == 0) {
     CHobFlock lock;
-    char byte = lock.Lock(file_.c_str()) == HOB_OK ? 'y' : 'n';
+    char byte = lock.Lock((file_ + ".lock").c_str()) == HOB_OK ? 'y' : 'n';
     if (write(ready[1], &byte, 1) == 1) (void)!read(release[0], &byte, 1);
     _exit(0);
   }
@@ -224,9 +244,9 @@ TEST_F(HtPasswdTest, FileLockedByAnotherProcessIsBusyAndRunsNothing) {
 
 TEST_F(HtPasswdTest, AddEndsAnUnterminatedLastLineFirst) {
   StandIn(0);
-  for (auto [before, after] : {std::pair<const char*, const char*>{"q:xyz", "q:xyz\n"},
-                               {"q:xyz\n", "q:xyz\n"},
-                               {"", ""}}) {
+  for (auto [before, after] : {std::pair<const char*, const char*>{"q:xyz", "q:xyz\nann:x\n"},
+                               {"q:xyz\n", "q:xyz\nann:x\n"},
+                               {"", "ann:x\n"}}) {
     hobtest::WriteWhole(file_, before);
     EXPECT_EQ(CHobHtPasswd::WriteAdd(file_.c_str(), "ann", "pw", 0), HOB_HTP_OK);
     EXPECT_EQ(hobtest::ReadWhole(file_), after);
@@ -249,7 +269,7 @@ TEST_F(HtPasswdTest, DeleteAndVerifyPassTheirOptionWordsAndTheUser) {
   StandIn(0);
   hobtest::WriteWhole(file_, "ann:x\n-bob:y\n");
   EXPECT_EQ(CHobHtPasswd::Delete(file_.c_str(), "-bob"), HOB_HTP_OK);
-  EXPECT_EQ(Argv(), (Lines{"-D", "--", file_, "-bob"}));
+  EXPECT_EQ(Argv(), (Lines{"-D", "--", "COPY", "-bob"}));
   EXPECT_EQ(Stdin(), "");
   EXPECT_EQ(CHobHtPasswd::Verify(file_.c_str(), "ann", "p w"), HOB_HTP_OK);
   EXPECT_EQ(Argv(), (Lines{"-iv", "--", file_, "ann"}));
@@ -301,16 +321,22 @@ TEST_F(RealToolTest, EncryptedEntryVerifies) {
   EXPECT_FALSE(hobtest::Verifies(file_, "ann", "pw two"));
 }
 
-// The lock on the password file holds only while the tool rewrites the file
-// in place.
-TEST_F(RealToolTest, NewThenAddKeepBothUsersInTheSameInode) {
+// The changed file is swapped in whole: a new inode each time, and only the
+// password file and its lock file in the directory afterwards.
+TEST_F(RealToolTest, NewThenAddSwapInANewFileAndKeepBothUsers) {
   hobtest::WriteWhole(file_, "stale:entry\n");
   struct stat before, after;
   ASSERT_EQ(stat(file_.c_str(), &before), 0);
   ASSERT_EQ(CHobHtPasswd::WriteNew(file_.c_str(), "ann", "pw-a", 0), HOB_HTP_OK);
   ASSERT_EQ(CHobHtPasswd::WriteAdd(file_.c_str(), "bob", "pw-b", 2), HOB_HTP_OK);
   ASSERT_EQ(stat(file_.c_str(), &after), 0);
-  EXPECT_EQ(after.st_ino, before.st_ino);
+  EXPECT_NE(after.st_ino, before.st_ino);
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(dir_)) {
+    names.push_back(entry.path().filename());
+  }
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (Lines{".htpasswd", ".htpasswd.lock", "trace.log"}));
   EXPECT_EQ(hobtest::ReadLines(file_).size(), 2u);
   EXPECT_TRUE(hobtest::Verifies(file_, "ann", "pw-a"));
   EXPECT_TRUE(hobtest::Verifies(file_, "bob", "pw-b"));
