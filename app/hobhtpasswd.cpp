@@ -1,9 +1,10 @@
 // hob-htpasswd.cgi: lets a site owner set up HTTP Basic authentication for a
 // directory from a browser. A first visit gets the settings form; a submitted
 // form is checked, the host's password tool is run to show an entry, create a
-// password file or add a user to one, and the form comes back filled, with the
-// text of the access-control file to put into the directory. Every rejected
-// input or failure is answered with a message page and exit status 1.
+// password file, add, delete or verify a user, or the users are listed, and
+// the form comes back filled with the result: for the first three, the text
+// of the access-control file to put into the directory. Every rejected input
+// or failure is answered with a message page and exit status 1.
 #include "hobhtpasswd.h"
 
 #include <limits.h>
@@ -214,8 +215,9 @@ CHobString PrepareForm(const CHobConfig& settings, const Settings& applied) {
 // Marks the radio button of choice among placeholders[0..count-1]; any other
 // choice clears them all.
 void MarkChoice(CHobString& page, const char* const placeholders[], int count, int choice) {
-  for (int i = 0; i < count; i++)
+  for (int i = 0; i < count; i++) {
     page.Replace(placeholders[i], i == choice ? "checked" : "", false);
+  }
 }
 
 // The first-visit form: empty fields, the default type and option "n"
@@ -292,8 +294,8 @@ const char* DisplayEntry(const CHobString& user, const CHobString& pass, int typ
   return key;
 }
 
-// The port of "host[:port]" after its last ":" outside an IPv6 address's
-// brackets, or -1 when it names none.
+// The position of the ":" that starts the port of "host[:port]" (the last
+// one outside an IPv6 address's brackets), or -1 when it names no port.
 int PortAt(const CHobString& hostAndPort) {
   int colon = -1;
   for (int at = hostAndPort.Find(":", hostAndPort.Find("]") + 1); at >= 0;

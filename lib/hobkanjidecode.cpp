@@ -28,22 +28,6 @@ void MemUngetc(int c, CHobMemReader* r) {
   r->m_pushed = c == r->m_data[r->m_position] ? -1 : c;
 }
 
-int Base64Value(int c) {
-  if (c >= 'A' && c <= 'Z') return c - 'A';
-  if (c >= 'a' && c <= 'z') return c - 'a' + 26;
-  if (IsDigit(c)) return c - '0' + 52;
-  if (c == '+') return 62;
-  if (c == '/') return 63;
-  return -1;
-}
-
-int HexValue(int c) {
-  if (IsDigit(c)) return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
-}
-
 void WholePush(CHobKanjiState& s, int c) {
   s.m_whole[s.m_wholeLen++] = static_cast<unsigned char>(c);
 }

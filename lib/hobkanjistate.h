@@ -185,6 +185,24 @@ struct CHobKanjiState {
 // Shared small helpers.
 
 inline bool IsDigit(int c) { return c >= '0' && c <= '9'; }
+
+// The value of a Base64 character (0..63), or -1 for any other.
+inline int Base64Value(int c) {
+  if (c >= 'A' && c <= 'Z') return c - 'A';
+  if (c >= 'a' && c <= 'z') return c - 'a' + 26;
+  if (IsDigit(c)) return c - '0' + 52;
+  if (c == '+') return 62;
+  if (c == '/') return 63;
+  return -1;
+}
+
+// The value of a hexadecimal digit of either case (0..15), or -1 for any other.
+inline int HexValue(int c) {
+  if (IsDigit(c)) return c - '0';
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return -1;
+}
 inline bool IsAlnum(int c) {
   return IsDigit(c) || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
 }

@@ -10,11 +10,11 @@
 // server's name), HOB_DEMO_AUTH ("htaccess", the default: the server obeys
 // the access file put into the demo directory; "server": the server's own
 // configuration protects it with the password file there).
-import { execFileSync } from 'node:child_process';
 import fs from 'node:fs';
 import http from 'node:http';
 import path from 'node:path';
 import { chromium } from 'playwright-core';
+import { check, finish, verifies } from './support.mjs';
 
 const formUrl = process.env.HOB_FORM_URL;
 const demoDir = process.env.HOB_DEMO_DIR;
@@ -37,17 +37,6 @@ const languages = [
     messages: catalogue('ja/') },
 ];
 
-let passed = 0;
-let failed = 0;
-function check(name, ok, detail = '') {
-  if (ok) {
-    passed++;
-    console.log(`ok   ${name}`);
-  } else {
-    failed++;
-    console.log(`FAIL ${name} ${detail}`);
-  }
-}
 
 async function statusFor(user, pass) {
   const headers = {};
@@ -56,16 +45,6 @@ async function statusFor(user, pass) {
   }
   const res = await fetch(demoUrl, { headers });
   return res.status;
-}
-
-// The real password tool's verdict on user's password in file.
-function verifies(file, user, pass) {
-  try {
-    execFileSync('htpasswd', ['-vb', '--', file, user, pass], { stdio: 'ignore' });
-    return true;
-  } catch {
-    return false;
-  }
 }
 
 // Fills and submits the form of lang; returns the text of the result area,
@@ -218,5 +197,4 @@ try {
   await browser.close();
 }
 
-console.log(`${passed} passed, ${failed} failed`);
-process.exit(failed === 0 ? 0 : 1);
+finish();

@@ -9,26 +9,15 @@
 // Environment: HOB_FORM_URL, HOB_DEMO_DIR (as for e2e.mjs), HOB_HOME_DIR
 // (the program's working directory, whose dat-system.dat is changed and put
 // back).
-import { execFileSync } from 'node:child_process';
 import fs from 'node:fs';
 import path from 'node:path';
+import { check, finish, verifies } from './support.mjs';
 
 const formUrl = process.env.HOB_FORM_URL;
 const demoDir = process.env.HOB_DEMO_DIR;
 const homeDir = process.env.HOB_HOME_DIR;
 const busyText = 'The server is busy';
 
-let passed = 0;
-let failed = 0;
-function check(name, ok, detail = '') {
-  if (ok) {
-    passed++;
-    console.log(`ok   ${name}`);
-  } else {
-    failed++;
-    console.log(`FAIL ${name} ${detail}`);
-  }
-}
 
 async function post(fields) {
   const res = await fetch(formUrl, {
@@ -37,15 +26,6 @@ async function post(fields) {
     body: new URLSearchParams({ ...fields, submit: 'Run' }).toString(),
   });
   return res.text();
-}
-
-function verifies(file, user, pass) {
-  try {
-    execFileSync('htpasswd', ['-vb', '--', file, user, pass], { stdio: 'ignore' });
-    return true;
-  } catch {
-    return false;
-  }
 }
 
 // Runs task(i) for i in [0, count) with at most width in flight.
@@ -122,5 +102,4 @@ console.log(`2000 first visits, 16 in parallel: ${notForm} answers were not the 
 check('every first visit is answered with the form', notForm === 0);
 
 fs.rmSync(passwordFile, { force: true });
-console.log(`${passed} passed, ${failed} failed`);
-process.exit(failed === 0 ? 0 : 1);
+finish();

@@ -1,0 +1,33 @@
+// Helpers shared by the browser and load tests: named checks with a closing
+// count, and the real password tool's verdict.
+import { execFileSync } from 'node:child_process';
+
+let passed = 0;
+let failed = 0;
+
+// Prints "ok" or "FAIL" with the check's name (and detail when it fails).
+export function check(name, ok, detail = '') {
+  if (ok) {
+    passed++;
+    console.log(`ok   ${name}`);
+  } else {
+    failed++;
+    console.log(`FAIL ${name} ${detail}`);
+  }
+}
+
+// Prints "N passed, N failed" and ends the process, with status 1 after a failure.
+export function finish() {
+  console.log(`${passed} passed, ${failed} failed`);
+  process.exit(failed === 0 ? 0 : 1);
+}
+
+// The real password tool's verdict on user's password in file.
+export function verifies(file, user, pass) {
+  try {
+    execFileSync('htpasswd', ['-vb', '--', file, user, pass], { stdio: 'ignore' });
+    return true;
+  } catch {
+    return false;
+  }
+}
