@@ -2,6 +2,7 @@
 // against the host's real password tool.
 #include "hobhtpasswd.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -325,12 +326,15 @@ TEST_F(RealToolTest, EncryptedEntryVerifies) {
 // password file and its lock file in the directory afterwards.
 TEST_F(RealToolTest, NewThenAddSwapInANewFileAndKeepBothUsers) {
   hobtest::WriteWhole(file_, "stale:entry\n");
+  // Held open, the old file keeps its inode number from being reused.
+  int old = open(file_.c_str(), O_RDONLY);
   struct stat before, after;
-  ASSERT_EQ(stat(file_.c_str(), &before), 0);
+  ASSERT_EQ(fstat(old, &before), 0);
   ASSERT_EQ(CHobHtPasswd::WriteNew(file_.c_str(), "ann", "pw-a", 0), HOB_HTP_OK);
   ASSERT_EQ(CHobHtPasswd::WriteAdd(file_.c_str(), "bob", "pw-b", 2), HOB_HTP_OK);
   ASSERT_EQ(stat(file_.c_str(), &after), 0);
   EXPECT_NE(after.st_ino, before.st_ino);
+  close(old);
   std::vector<std::string> names;
   for (const auto& entry : std::filesystem::directory_iterator(dir_)) {
     names.push_back(entry.path().filename());
