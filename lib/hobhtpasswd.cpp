@@ -216,9 +216,9 @@ bool IsChangedAsAsked(const char* before, const char* after, const char* user, C
   return next == kept.count && (kind == kDelete ? userLines == 0 : userLines > 0);
 }
 
-// Replace the contents of the file open as fd by length bytes of data: 0, or
-// the errno of the failure.
-int WriteAll(int fd, const char* data, size_t length) {
+// Replace the contents of the file open as fd by length bytes of data, on
+// the disk before returning when bSync: 0, or the errno of the failure.
+int WriteAll(int fd, const char* data, size_t length, bool bSync) {
   if (ftruncate(fd, 0) != 0) return errno;
   for (size_t done = 0; done < length;) {
     ssize_t n = pwrite(fd, data + done, length - done, static_cast<off_t>(done));
@@ -226,7 +226,7 @@ int WriteAll(int fd, const char* data, size_t length) {
     if (n <= 0) return n < 0 ? errno : ENOSPC;
     done += static_cast<size_t>(n);
   }
-  return fsync(fd) == 0 ? 0 : errno;
+  return !bSync || fsync(fd) == 0 ? 0 : errno;
 }
 
 // The code of a failed change: HOB_HTP_DISK_FULL when the file system of fd
@@ -292,7 +292,8 @@ int ChangeByCopy(const char* path, int original, const Change& change, const CHo
     (void)!fchown(fd, owner.st_uid, owner.st_gid);
   }
   CHobString start = StartingText(before, change.kind);
-  int error = WriteAll(fd, start.m_pszText, static_cast<size_t>(start.GetLength()));
+  // Synced once, with what the tool makes of it.
+  int error = WriteAll(fd, start.m_pszText, static_cast<size_t>(start.GetLength()), false);
   int result = error == ENOSPC || error == EDQUOT ? HOB_HTP_DISK_FULL
                : error != 0                       ? HOB_HTP_RUN_FAILED
                                                   : RunAndCheck(copy.m_pszText, fd, change, before);
@@ -320,19 +321,19 @@ int ChangeInPlace(const char* path, int fd, const Change& change, const CHobStri
   char backup[] = "htpasswd-backup.XXXXXX";
   int saved = mkostemp(backup, O_CLOEXEC);
   if (saved < 0) return errno == ENOSPC || errno == EDQUOT ? HOB_HTP_DISK_FULL : HOB_HTP_RUN_FAILED;
-  int error = WriteAll(saved, before.m_pszText, static_cast<size_t>(before.GetLength()));
+  int error = WriteAll(saved, before.m_pszText, static_cast<size_t>(before.GetLength()), true);
   close(saved);
   if (error != 0) {
     unlink(backup);
     return error == ENOSPC || error == EDQUOT ? HOB_HTP_DISK_FULL : HOB_HTP_RUN_FAILED;
   }
   CHobString start = StartingText(before, change.kind);
-  int result = start == before || WriteAll(fd, start.m_pszText, start.GetLength()) == 0
+  int result = start == before || WriteAll(fd, start.m_pszText, start.GetLength(), false) == 0
                    ? RunAndCheck(path, fd, change, before)
                    : HOB_HTP_NO_ACCESS;
   if (result == HOB_HTP_OK) {
     fchmod(fd, static_cast<mode_t>(go.nFileMode));
-  } else if (WriteAll(fd, before.m_pszText, static_cast<size_t>(before.GetLength())) != 0) {
+  } else if (WriteAll(fd, before.m_pszText, static_cast<size_t>(before.GetLength()), true) != 0) {
     go.log.Trace("HtPasswd could not restore [%s]; its backup is [%s]", path, backup);
     return result;
   }
