@@ -35,7 +35,7 @@ void WholePush(CHobKanjiState& s, int c) {
 // Base64 input: characters outside the alphabet are skipped; padding ends
 // the data, and a short last group gives the bytes it holds.
 void WholeFillBase64(CHobKanjiState& s) {
-  int v[4];
+  int v[4] = {0, 0, 0, 0};
   int k = 0;
   while (k < 4) {
     int c = ReaderGetc(s);
@@ -46,9 +46,8 @@ void WholeFillBase64(CHobKanjiState& s) {
     int x = Base64Value(c);
     if (x >= 0) v[k++] = x;
   }
-  if (k >= 2) WholePush(s, (v[0] << 2 | v[1] >> 4) & 0xFF);
-  if (k >= 3) WholePush(s, (v[1] << 4 | v[2] >> 2) & 0xFF);
-  if (k == 4) WholePush(s, (v[2] << 6 | v[3]) & 0xFF);
+  unsigned char bytes[3];
+  for (int i = 0, n = Base64Bytes(v, k, bytes); i < n; i++) WholePush(s, bytes[i]);
 }
 
 // Quoted-printable input: "=XX" is a byte, "=" before a line end is a soft

@@ -189,7 +189,7 @@ void WordPush(CHobKanjiState& s, int c) {
 // One Base64 group of the word: white space and stray characters are
 // skipped; a group cut short by "?=" gives the bytes it holds, as if padded.
 void WordFillBase64(CHobKanjiState& s) {
-  int v[4];
+  int v[4] = {0, 0, 0, 0};
   int k = 0;
   int pads = 0;
   while (k + pads < 4) {
@@ -219,9 +219,8 @@ void WordFillBase64(CHobKanjiState& s) {
     }
     v[k++] = x;
   }
-  if (k >= 2) WordPush(s, (v[0] << 2 | v[1] >> 4) & 0xFF);
-  if (k >= 3) WordPush(s, (v[1] << 4 | v[2] >> 2) & 0xFF);
-  if (k == 4) WordPush(s, (v[2] << 6 | v[3]) & 0xFF);
+  unsigned char bytes[3];
+  for (int i = 0, n = Base64Bytes(v, k, bytes); i < n; i++) WordPush(s, bytes[i]);
 }
 
 // One character of a "Q" word: "=XX" is a byte, "_" a space.

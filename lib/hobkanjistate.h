@@ -196,6 +196,15 @@ inline int Base64Value(int c) {
   return -1;
 }
 
+// The bytes of a Base64 group of k values (2 to 4 give 1 to 3 bytes) into
+// out; their count.
+inline int Base64Bytes(const int v[4], int k, unsigned char out[3]) {
+  out[0] = static_cast<unsigned char>(v[0] << 2 | v[1] >> 4);
+  out[1] = static_cast<unsigned char>(v[1] << 4 | v[2] >> 2);
+  out[2] = static_cast<unsigned char>(v[2] << 6 | v[3]);
+  return k > 1 ? k - 1 : 0;
+}
+
 // The value of a hexadecimal digit of either case (0..15), or -1 for any other.
 inline int HexValue(int c) {
   if (IsDigit(c)) return c - '0';
