@@ -519,17 +519,19 @@ void MessageForm(CHobHtml& html, const char* text) {
 }
 
 // Reads the system settings under the shared start-up lock, waiting for it
-// as long as "lockwait" says (learnt from a first read without the lock).
-// Returns the key of the message when the lock is not taken, else null.
-const char* ReadSettings(CHobConfig& settings) {
+// as long as "lockwait" says (learnt from a first read without the lock),
+// and applies them. Returns the key of the message when the lock is not
+// taken, else null.
+const char* ReadSettings(CHobConfig& settings, Settings& applied) {
   settings.ReadFile(kSystemFile);
   // The lock file may have to be created, with the mode the settings ask for.
-  Settings early = ApplySettings(settings);
+  applied = ApplySettings(settings);
   CHobFlock lock;
-  int locked = lock.Lock(nullptr, true, early.nLockWait);
+  int locked = lock.Lock(nullptr, true, applied.nLockWait);
   if (locked == HOB_LOCKED) return "msg90";
   if (locked != HOB_OK) return "msg91";
   settings.ReadFile(kSystemFile);
+  applied = ApplySettings(settings);
   return nullptr;
 }
 
@@ -551,12 +553,12 @@ int main() {
   CHobConfig messages(false);
   CHobConfig settings(true);
   messages.ReadFile(kMessageFile);
-  const char* key = ReadSettings(settings);
+  Settings applied;
+  const char* key = ReadSettings(settings, applied);
   if (key != nullptr) {
     MessageForm(html, messages.Value(key).m_pszText);
     return 1;
   }
-  Settings applied = ApplySettings(settings);
 
   CHobString logName = CHobString(kProgramName) + ".log";
   go.log.Initialize(logName.m_pszText);
