@@ -16,6 +16,7 @@
 
 #include "hobbuffer.h"
 #include "hobconfig.h"
+#include "hobdir.h"
 #include "hobfile.h"
 #include "hobform.h"
 #include "hobglobal.h"
@@ -34,8 +35,12 @@ const char* const kSignatureFile = "sys-signature";
 const char* const kAccessTemplate = "dat-htaccess.dat";
 const char* const kNginxTemplate = "dat-nginx.dat";
 // The scratch file of the display fallback, made private with mkstemp.
+const char* const kScratchPrefix = "tmp.htpasswd";
 constexpr char kScratchPattern[] = "tmp.htpasswd.XXXXXX";
-const char* const kPasswordFileName = "/.htpasswd";
+// Scratch files of killed requests older than this are removed.
+const int kStaleSeconds = 60;
+// The password file in the directory to protect.
+const char* const kPasswordFile = ".htpasswd";
 
 // Headers of every page: never cached (it may show a password), never shown
 // in a frame of another site, and its address not sent to other sites.
@@ -56,9 +61,11 @@ const int kMaxLockWait = 60;
 
 // What the settings ask of one request.
 struct Settings {
-  bool bWrite;       // "writemode": the actions that write files are offered and allowed
-  int nLockWait;     // "lockwait": seconds to wait for a lock another request holds
-  int nDefaultType;  // "defaulttype": the hash type the first visit marks
+  bool bWrite;           // "writemode": the actions that write files are offered and allowed
+  int nLockWait;         // "lockwait": seconds to wait for a lock another request holds
+  int nDefaultType;      // "defaulttype": the hash type the first visit marks
+  CHobString hostnames;  // "hostnames": the Host headers served, blank-separated; "": any
+  CHobString basedirs;   // "basedir": the directories the program may work in; "": any
 };
 
 // The hash types, in the order of their placeholders %TYPE0%...: crypt, MD5,
@@ -72,16 +79,17 @@ const char* const kTypePlaceholders[kTypeCount] = {"%TYPE0%", "%TYPE1%", "%TYPE2
 struct Action {
   const char* option;  // the value of the item "option"
   bool bWrites;        // changes a password file: refused while writemode is 0
+  bool bDir;           // reads or writes the directory
   bool bUser;          // needs a user name
   bool bPass;          // needs a password
   bool bType;          // needs a hash type
 };
-const Action kActions[] = {{"n", false, true, true, true},     // show the entry
-                           {"c", true, true, true, true},      // create the password file
-                           {"a", true, true, true, true},      // add the user
-                           {"l", false, false, false, false},  // list the users
-                           {"d", true, true, false, false},    // delete the user
-                           {"v", false, true, true, false}};   // verify the password
+const Action kActions[] = {{"n", false, false, true, true, true},    // show the entry
+                           {"c", true, true, true, true, true},      // create the password file
+                           {"a", true, true, true, true, true},      // add the user
+                           {"l", false, true, false, false, false},  // list the users
+                           {"d", true, true, true, false, false},    // delete the user
+                           {"v", false, true, true, true, false}};   // verify the password
 const int kActionCount = sizeof(kActions) / sizeof(kActions[0]);
 const char* const kOptionPlaceholders[kActionCount] = {"%OPT0%", "%OPT1%", "%OPT2%",
                                                        "%OPT3%", "%OPT4%", "%OPT5%"};
@@ -101,46 +109,53 @@ CHobString ReadText(const char* path) {
   return CHobString(contents.data);
 }
 
-// text with the HTML-special characters replaced by character references, so
-// that nothing a visitor typed becomes markup. With bPercent, "%" is replaced
-// too: a value put into the page can then never look like one of the page's
-// own %NAME% placeholders and be filled by a later replacement.
-CHobString HtmlEscape(const char* text, bool bPercent) {
-  CHobString out;
-  if (text == nullptr) return out;
-  CHobBuffer buf;
-  for (const char* p = text; *p != '\0'; p++) {
-    const char* ref = nullptr;
-    switch (*p) {
-      case '&':
-        ref = "&amp;";
-        break;
-      case '<':
-        ref = "&lt;";
-        break;
-      case '>':
-        ref = "&gt;";
-        break;
-      case '"':
-        ref = "&quot;";
-        break;
-      case '\'':
-        ref = "&#39;";
-        break;
-      case '%':
-        ref = bPercent ? "&#37;" : nullptr;
-        break;
-      default:
-        break;
-    }
-    if (ref != nullptr) {
-      buf.Append(ref, static_cast<unsigned>(CHobString(ref).GetLength()));
-    } else {
-      buf.Append(p, 1);
-    }
+// The character reference for c, or null when c stands for itself; "%" is
+// replaced only with bPercent.
+const char* HtmlReference(char c, bool bPercent) {
+  switch (c) {
+    case '&':
+      return "&amp;";
+    case '<':
+      return "&lt;";
+    case '>':
+      return "&gt;";
+    case '"':
+      return "&quot;";
+    case '\'':
+      return "&#39;";
+    case '%':
+      return bPercent ? "&#37;" : nullptr;
+    default:
+      return nullptr;
   }
-  out = buf.data;
-  return out;
+}
+
+// Appends length bytes of text to out with the HTML-special characters
+// replaced by character references, so that nothing a visitor typed becomes
+// markup. With bPercent, "%" is replaced too: a value put into the page can
+// then never look like one of the page's own %NAME% placeholders and be
+// filled by a later replacement. Runs without special characters are copied
+// whole.
+template <typename Sink>
+void AppendEscaped(Sink& out, const char* text, size_t length, bool bPercent) {
+  const char* end = text + length;
+  while (text < end) {
+    const char* ref = nullptr;
+    size_t run = 0;
+    while (text + run < end && (ref = HtmlReference(text[run], bPercent)) == nullptr) run++;
+    if (run > 0) out.Append(text, static_cast<unsigned>(run));
+    text += run;
+    if (ref == nullptr) break;
+    out.Append(ref, static_cast<unsigned>(strlen(ref)));
+    text++;
+  }
+}
+
+// text escaped as AppendEscaped does.
+CHobString HtmlEscape(const char* text, bool bPercent) {
+  CHobBuffer buf;
+  if (text != nullptr) AppendEscaped(buf, text, strlen(text), bPercent);
+  return CHobString(buf.data);
 }
 
 // A user name the password tool would store as given: no control character
@@ -157,10 +172,15 @@ bool IsSafeUserName(const CHobString& user) {
 // The key of the message for a tool-driver result, or null on success: the
 // key for a run that failed, for a missing directory or file, for a file that
 // cannot be written; "msg90" for a password file in use, "msg17" for a user
-// not in it, "msg92" for a full disk.
+// not in it, "msg92" for a full disk, "msg26" for a tool result that was not
+// the change asked for, "msg27" for a file that cannot be read back.
 const char* DriverMessage(int result, const char* runFailed, const char* missing,
                           const char* noAccess) {
   switch (result) {
+    case HOB_HTP_REFUSED:
+      return "msg26";
+    case HOB_HTP_UNREADABLE:
+      return "msg27";
     case HOB_HTP_RUN_FAILED:
       return runFailed;
     case HOB_HTP_MISSING:
@@ -189,11 +209,14 @@ Settings ApplySettings(const CHobConfig& settings) {
   if (applied.nDefaultType < 0) applied.nDefaultType = 0;
   int wait = static_cast<int>(settings.Value("lockwait"));
   applied.nLockWait = wait < 0 ? 0 : wait > kMaxLockWait ? kMaxLockWait : wait;
+  applied.hostnames = settings.Value("hostnames");
+  applied.basedirs = settings.Value("basedir");
   CHobString mode = settings.Value("filemode");
   if (!mode.IsEmpty()) {
     char* end = nullptr;
     long bits = strtol(mode.m_pszText, &end, 8);
     go.nFileMode = *end == '\0' && bits >= 0 && bits <= 07777 ? static_cast<int>(bits) : 0600;
+    go.bFileMode = true;
     go.nLockMode = 0600;
   }
   return applied;
@@ -258,6 +281,9 @@ CHobString AccessFileText(const CHobConfig& messages, const CHobString& password
 class ScratchFile {
  public:
   ScratchFile() {
+    // Those of requests that were killed go first.
+    CHobDir work;
+    if (work.Open(".") == HOB_DIR_OK) work.RemoveStale(kScratchPrefix, kStaleSeconds);
     memcpy(m_szPath, kScratchPattern, sizeof(kScratchPattern));
     int fd = mkstemp(m_szPath);
     if (fd >= 0) close(fd);
@@ -327,28 +353,41 @@ CHobString OriginOf(const CHobString& url) {
   return NormalOrigin(scheme, end >= 0 ? rest.Left(end) : rest);
 }
 
+// "https" when the request came over TLS, else "http".
+CHobString RequestScheme() {
+  const char* https = getenv("HTTPS");
+  return https != nullptr && CHobString(https).Compare("on", 1) == 0 ? "https" : "http";
+}
+
 // True when origin is that of this program's own pages: the request's Host
 // header (else the server's name) with the port it names. Some servers pass
 // the Host header without its port; the server's port then counts too.
 bool IsOwnOrigin(const CHobString& origin) {
-  const char* https = getenv("HTTPS");
-  CHobString scheme =
-      https != nullptr && CHobString(https).Compare("on", 1) == 0 ? "https" : "http";
+  CHobString scheme = RequestScheme();
   CHobString host = go.env.HTTP_HOST.IsEmpty() ? go.env.SERVER_NAME : go.env.HTTP_HOST;
   if (origin == NormalOrigin(scheme, host)) return true;
   return PortAt(host) < 0 && !go.env.SERVER_PORT.IsEmpty() &&
          origin == NormalOrigin(scheme, host + ":" + go.env.SERVER_PORT);
 }
 
-// True when the request may be a submit: a POST that the owner's browser
-// sent from this program's own page. A page on another site can make the
-// browser post a form here with the owner's cached credentials; the browser
-// then says where the request comes from, and such a request is refused.
-// Clients that send none of these headers (command-line tools) are served.
+// True when the request may be a submit: a POST that the owner sent by
+// submitting this program's own form. A page on another site can make the
+// browser post a form here with the owner's cached credentials, and a script
+// on any page of this site can post one too; the browser says where a
+// request comes from and whether the person started it, and anything but
+// the person's own submit of a page of this origin is refused. Clients that
+// send none of these headers (command-line tools) are served.
 bool IsOwnFormPost() {
   if (go.env.REQUEST_METHOD != "POST") return false;
   CHobString site = getenv("HTTP_SEC_FETCH_SITE");
-  if (!site.IsEmpty() && site != "same-origin" && site != "none") return false;
+  if (!site.IsEmpty()) {
+    if (site != "same-origin" && site != "none") return false;
+    if (CHobString(getenv("HTTP_SEC_FETCH_MODE")) != "navigate" ||
+        CHobString(getenv("HTTP_SEC_FETCH_DEST")) != "document" ||
+        CHobString(getenv("HTTP_SEC_FETCH_USER")) != "?1") {
+      return false;
+    }
+  }
   CHobString origin = getenv("HTTP_ORIGIN");
   if (!origin.IsEmpty()) return IsOwnOrigin(OriginOf(origin));
   return go.env.HTTP_REFERER.IsEmpty() || IsOwnOrigin(OriginOf(go.env.HTTP_REFERER));
@@ -360,6 +399,68 @@ bool IsOversized() {
   return (go.env.REQUEST_METHOD.Compare("POST", 1) == 0 &&
           static_cast<long>(go.env.CONTENT_LENGTH) > kMaxRequestSize) ||
          go.env.QUERY_STRING.GetLength() > kMaxRequestSize;
+}
+
+// The next blank-separated word of a list at *p, into word, moving *p past
+// it; false when none is left.
+bool NextWord(const char*& p, CHobString& word) {
+  p += strspn(p, " \t");
+  size_t length = strcspn(p, " \t");
+  if (length == 0) return false;
+  word = CHobString(p).Left(static_cast<int>(length));
+  p += length;
+  return true;
+}
+
+// True when the settings name no host names, or the request's Host header
+// is one of them. A page of a host name that merely leads to this server,
+// such as a rebinding attacker's, then gets nothing, whatever its origin.
+bool IsKnownHost(const CHobString& hostnames) {
+  if (hostnames.IsEmpty()) return true;
+  if (go.env.HTTP_HOST.IsEmpty()) return false;
+  CHobString scheme = RequestScheme();
+  CHobString host = NormalOrigin(scheme, go.env.HTTP_HOST);
+  CHobString known;
+  for (const char* p = hostnames.m_pszText; NextWord(p, known);) {
+    if (NormalOrigin(scheme, known) == host) return true;
+  }
+  return false;
+}
+
+// dir, an absolute path, with its "." and ".." components resolved as text.
+CHobString LexicalPath(const CHobString& dir) {
+  CHobStrPath path;
+  CHobString entered = dir + "/";
+  path.Split(entered.m_pszText);
+  CHobStrAry kept(0, 10);
+  for (int i = 0; i < path.m_aryDir.count; i++) {
+    const CHobString& part = path.m_aryDir.items[i];
+    if (part.IsEmpty() || part == ".") continue;
+    if (part == "..") {
+      if (kept.count > 0) kept.SetSize(kept.count - 1, true);
+    } else {
+      kept.Add(part.m_pszText);
+    }
+  }
+  CHobString joined;
+  for (int i = 0; i < kept.count; i++) joined += CHobString("/") + kept.items[i];
+  return joined.IsEmpty() ? CHobString("/") : joined;
+}
+
+// True when resolved, an absolute path with no link and no "..", lies in one
+// of the directories of the list basedirs (each resolved as it is now).
+bool IsInsideBase(const CHobString& resolved, const CHobString& basedirs) {
+  if (resolved.IsEmpty()) return false;
+  CHobString word;
+  for (const char* p = basedirs.m_pszText; NextWord(p, word);) {
+    char real[PATH_MAX];
+    if (realpath(word.m_pszText, real) == nullptr) continue;
+    CHobString base = real;
+    if (base == "/" || resolved == base || resolved.Left(base.GetLength() + 1) == base + "/") {
+      return true;
+    }
+  }
+  return false;
 }
 
 // The fields of a submitted form, path normalised.
@@ -396,7 +497,7 @@ int FindAction(const CHobString& option) {
 // unknown action is checked as one that needs a user name and a password.
 const char* CheckSubmission(const CHobForm& form, const Submission& in, const Settings& settings) {
   int found = FindAction(in.option);
-  const Action unknown = {"", false, true, true, false};
+  const Action unknown = {"", false, false, true, true, false};
   const Action& action = found >= 0 ? kActions[found] : unknown;
   if (action.bWrites && !settings.bWrite) return "msg15";
   if (form.Value("path").GetLength() >= PATH_MAX) return "msg14";
@@ -411,31 +512,49 @@ const char* CheckSubmission(const CHobForm& form, const Submission& in, const Se
   return nullptr;
 }
 
-// The users of the password file, one a line with the kind of its hash,
-// under a heading with their count; or the message key of a failure.
-const char* ListUsers(const char* file, const CHobConfig& messages, const Settings& settings,
-                      CHobString& result) {
-  CHobStrAry names(0, 10), kinds(0, 10);
-  int count = CHobHtPasswd::List(file, names, kinds, settings.nLockWait);
-  if (const char* key = DriverMessage(count, "msg08", "msg05", "msg06")) return key;
-  CHobBuffer list;
-  CHobString heading = messages.Value("msg18") + " (" + CHobString(count) + ")\n\n";
-  list.Append(heading.m_pszText, static_cast<unsigned>(heading.GetLength()));
-  for (int i = 0; i < count; i++) {
-    CHobString line = names.items[i] + " (" + kinds.items[i] + ")\n";
-    list.Append(line.m_pszText, static_cast<unsigned>(line.GetLength()));
+// Opens the directory of in for action and checks where it lies. Returns
+// the key of the message that refuses it, or null. With base directories
+// set, every action, show included, is refused outside them; where the
+// directory cannot be opened its path is judged as typed, ".." resolved.
+const char* OpenDirectory(const Submission& in, const Action& action, const Settings& settings,
+                          CHobDir& dir) {
+  int opened = dir.Open(in.dir.m_pszText);
+  if (!settings.basedirs.IsEmpty()) {
+    CHobString resolved = opened == HOB_DIR_OK ? dir.RealPath() : LexicalPath(in.dir);
+    if (!IsInsideBase(resolved, settings.basedirs)) return "msg43";
   }
-  result = HtmlEscape(list.data, true);
-  return nullptr;
+  if (!action.bDir) return nullptr;
+  switch (opened) {
+    case HOB_DIR_OK:
+      break;
+    case HOB_DIR_MISSING:
+      return "msg03";
+    case HOB_DIR_NOT_DIR:
+      return "msg28";
+    case HOB_DIR_LINK:
+      return "msg04";
+    default:
+      return action.bWrites ? "msg04" : "msg06";
+  }
+  // A password file there protects nothing: any local user may replace it.
+  return dir.IsOpenToAll() ? "msg42" : nullptr;
 }
 
-// Runs the action of in on the password file of its directory. Returns the
-// key of the message to answer with, or null with the result text for the
-// page in result.
-const char* RunAction(int action, const Submission& in, const CHobConfig& messages,
-                      const Settings& settings, CHobString& result) {
-  CHobString passwordFile = in.dir + kPasswordFileName;
-  const char* file = passwordFile.m_pszText;
+// The users of a password file, opened by a list and written into the page
+// by main as they are read, where the page's result marker is.
+struct Listing {
+  Listing() : bOpen(false) {}
+  bool bOpen;          // the users are open and go into the page
+  CHobString heading;  // their heading, escaped
+  CHobHtList users;
+};
+
+// Runs the action of in on the password file of the directory open as dir.
+// Returns the key of the message to answer with, or null with the result
+// text for the page in result (for list: in listing).
+const char* RunAction(int action, const Submission& in, const CHobDir& dir,
+                      const CHobConfig& messages, const Settings& settings, Listing& listing,
+                      CHobString& result) {
   const char* user = in.user.m_pszText;
   const char* pass = in.pass.m_pszText;
   int type = FindType(in.type);
@@ -450,21 +569,30 @@ const char* RunAction(int action, const Submission& in, const CHobConfig& messag
       break;
     }
     case 'c':
-      key = DriverMessage(CHobHtPasswd::WriteNew(file, user, pass, type, wait), "msg08", "msg03",
-                          "msg04");
+      key = DriverMessage(
+          CHobHtPasswd::WriteNew(dir, kPasswordFile, user, pass, type, true, wait, nullptr),
+          "msg08", "msg03", "msg04");
       break;
     case 'a':
-      key = DriverMessage(CHobHtPasswd::WriteAdd(file, user, pass, type, wait), "msg08", "msg05",
-                          "msg06");
+      key =
+          DriverMessage(CHobHtPasswd::WriteAdd(dir, kPasswordFile, user, pass, type, wait, nullptr),
+                        "msg08", "msg05", "msg06");
       break;
-    case 'l':
-      return ListUsers(file, messages, settings, result);
+    case 'l': {
+      int count = CHobHtPasswd::OpenList(dir, kPasswordFile, wait, listing.users);
+      if ((key = DriverMessage(count, "msg08", "msg05", "msg06")) != nullptr) return key;
+      CHobString text = messages.Value("msg18") + " (" + CHobString(count) + ")\n\n";
+      listing.heading = HtmlEscape(text.m_pszText, true);
+      listing.bOpen = true;
+      return nullptr;
+    }
     case 'd':
-      key = DriverMessage(CHobHtPasswd::Delete(file, user, wait), "msg08", "msg05", "msg06");
+      key = DriverMessage(CHobHtPasswd::Delete(dir, kPasswordFile, user, wait, nullptr), "msg08",
+                          "msg05", "msg06");
       heading = "msg19";
       break;
     case 'v': {
-      int verified = CHobHtPasswd::Verify(file, user, pass, wait);
+      int verified = CHobHtPasswd::Verify(dir, kPasswordFile, user, pass, wait);
       key = verified == HOB_HTP_MISMATCH ? nullptr
                                          : DriverMessage(verified, "msg08", "msg05", "msg06");
       heading = verified == HOB_HTP_OK ? "msg20" : "msg21";
@@ -475,34 +603,91 @@ const char* RunAction(int action, const Submission& in, const CHobConfig& messag
   if (heading != nullptr) {
     result = HtmlEscape((messages.Value(heading) + "\n\n" + in.user + "\n").m_pszText, true);
   } else {
-    result += AccessFileText(messages, passwordFile, in.user);
+    result += AccessFileText(messages, in.dir + "/" + kPasswordFile, in.user);
   }
   return nullptr;
 }
 
-// Handles a submitted form: checks the request and its input, runs the chosen
-// action and fills the form page with the entered values and the result.
-// Returns the key of the message to answer with instead, or null when the
-// page is the answer.
+// Handles a submitted form: checks the request and its input, opens the
+// directory, runs the chosen action and fills the form page with the
+// entered values and the result. Returns the key of the message to answer
+// with instead, or null when the page is the answer.
 const char* Submit(const CHobForm& form, const CHobConfig& messages, const Settings& settings,
-                   CHobString& page) {
+                   CHobDir& dir, Listing& listing, CHobString& page) {
   if (!IsOwnFormPost()) return "msg12";
   Submission in = ReadSubmission(form);
   if (const char* key = CheckSubmission(form, in, settings)) return key;
+  int action = FindAction(in.option);
+  if (action >= 0) {
+    if (const char* key = OpenDirectory(in, kActions[action], settings, dir)) return key;
+  }
 
   page.Replace("%PATH%", HtmlEscape((in.dir + "/").m_pszText, true).m_pszText, false);
   page.Replace("%USER%", HtmlEscape(in.user.m_pszText, true).m_pszText, false);
   page.Replace("%PASS%", HtmlEscape(in.pass.m_pszText, true).m_pszText, false);
   MarkChoice(page, kTypePlaceholders, kTypeCount, FindType(in.type));
-  int action = FindAction(in.option);
   MarkChoice(page, kOptionPlaceholders, kActionCount, action);
   // An unknown action runs nothing: the form comes back to choose one.
   CHobString result;
   if (action >= 0) {
-    if (const char* key = RunAction(action, in, messages, settings, result)) return key;
+    const char* key = RunAction(action, in, dir, messages, settings, listing, result);
+    if (key != nullptr) return key;
   }
-  page.Replace("<!--RESULT-->", result.m_pszText, false);
+  // A list goes where the marker is as main writes the page.
+  if (!listing.bOpen) page.Replace("<!--RESULT-->", result.m_pszText, false);
   return nullptr;
+}
+
+// Bytes for the page, written in blocks.
+class PageBlock {
+ public:
+  explicit PageBlock(CHobHtml& html) : m_html(html), m_nUsed(0) {}
+  ~PageBlock() { Flush(); }
+  PageBlock(const PageBlock&) = delete;
+  PageBlock& operator=(const PageBlock&) = delete;
+  void Append(const char* data, size_t length) {
+    if (m_nUsed + length > sizeof m_buf) Flush();
+    if (length > sizeof m_buf) {
+      m_html.WriteBuffer(data, static_cast<int>(length));
+      return;
+    }
+    memcpy(m_buf + m_nUsed, data, length);
+    m_nUsed += length;
+  }
+  void Flush() {
+    if (m_nUsed > 0) m_html.WriteBuffer(m_buf, static_cast<int>(m_nUsed));
+    m_nUsed = 0;
+  }
+
+ private:
+  CHobHtml& m_html;
+  size_t m_nUsed;
+  char m_buf[64 * 1024];
+};
+
+// Writes page with the heading and the users of listing where its result
+// marker is: each user's name, escaped, and the kind of its hash, a line
+// each, written as they are read.
+void WriteListPage(CHobHtml& html, const CHobString& page, Listing& listing) {
+  const char* marker = "<!--RESULT-->";
+  int at = page.Find(marker);
+  if (at < 0) {
+    html.WriteString(page.m_pszText);
+    return;
+  }
+  PageBlock out(html);
+  out.Append(page.m_pszText, static_cast<size_t>(at));
+  out.Append(listing.heading.m_pszText, static_cast<size_t>(listing.heading.GetLength()));
+  const char *name, *kind;
+  int length;
+  while (listing.users.Next(&name, &length, &kind) == 1) {
+    AppendEscaped(out, name, static_cast<size_t>(length), true);
+    out.Append(" (", 2);
+    out.Append(kind, strlen(kind));
+    out.Append(")\n", 2);
+  }
+  const char* rest = page.m_pszText + at + strlen(marker);
+  out.Append(rest, strlen(rest));
 }
 
 // Writes the message page built from "templ_info.html" with text, shown as it
@@ -568,20 +753,28 @@ int main() {
   CHobForm form;
   form.m_arySecret.Add("pass");
   CHobString page = PrepareForm(settings, applied);
-  if (IsOversized()) {
+  CHobDir dir;
+  Listing listing;
+  if (!IsKnownHost(applied.hostnames)) {
+    key = "msg12";
+  } else if (IsOversized()) {
     key = "msg14";
   } else if (form.QueryString() == 0 || form.Data("submit") == nullptr) {
     // A request with items but no "submit" (a stale link, a probe) gets the form.
     FillFirstVisit(page, applied);
   } else {
-    key = Submit(form, messages, applied, page);
+    key = Submit(form, messages, applied, dir, listing, page);
   }
   if (key != nullptr) {
     MessageForm(html, messages.Value(key).m_pszText);
     return 1;
   }
   html.WriteHttpHeader("text/html", kPageHeaders);
-  html.WriteString(page.m_pszText);
+  if (listing.bOpen) {
+    WriteListPage(html, page, listing);
+  } else {
+    html.WriteString(page.m_pszText);
+  }
   go.log.Trace("%s  END  =====================================================\n\n", kProgramName);
   return 0;
 }

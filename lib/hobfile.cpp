@@ -43,8 +43,11 @@ CHobFlock::CHobFlock() : m_nFd(-1) {}
 CHobFlock::~CHobFlock() { Unlock(); }
 
 int CHobFlock::Lock(const char* path, bool shared, int waitSeconds) {
+  return LockAt(AT_FDCWD, path == nullptr ? kHobDefaultLockFile : path, shared, waitSeconds);
+}
+
+int CHobFlock::LockAt(int dirFd, const char* name, bool shared, int waitSeconds) {
   Unlock();
-  if (path == nullptr) path = kHobDefaultLockFile;
 
   // A missing lock file is created and then given its mode explicitly, so its
   // permission bits do not depend on the umask. A link is never followed: a
@@ -52,12 +55,12 @@ int CHobFlock::Lock(const char* path, bool shared, int waitSeconds) {
   // to. Close-on-exec: a tool started while the lock is held must not keep it
   // alive after this process has ended.
   const int flags = O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
-  int fd = open(path, flags);
+  int fd = openat(dirFd, name, flags);
   if (fd < 0 && errno == ENOENT) {
-    fd = open(path, flags | O_CREAT | O_EXCL, go.nLockMode);
+    fd = openat(dirFd, name, flags | O_CREAT | O_EXCL, go.nLockMode);
     if (fd >= 0) fchmod(fd, static_cast<mode_t>(go.nLockMode));
     // Another process created it first.
-    if (fd < 0 && errno == EEXIST) fd = open(path, flags);
+    if (fd < 0 && errno == EEXIST) fd = openat(dirFd, name, flags);
   }
   if (fd < 0) return HOB_FAILED;
   m_nFd = fd;
@@ -259,4 +262,74 @@ int CHobFile::WriteFile(const char* path, const char* data, int len, bool lock,
   bool written = count == static_cast<size_t>(len) && fflush(m_pFile) == 0;
   Close();
   return written ? len : HOB_FAILED;
+}
+
+CHobLineReader::CHobLineReader(int fd)
+    : m_bNewline(false),
+      m_nFd(fd),
+      m_nOffset(0),
+      m_nStart(0),
+      m_nEnd(0),
+      m_bEnd(false),
+      m_bError(false) {}
+
+void CHobLineReader::Reset(int fd) {
+  m_bNewline = false;
+  m_nFd = fd;
+  m_nOffset = 0;
+  m_nStart = m_nEnd = 0;
+  m_bEnd = m_bError = false;
+}
+
+bool CHobLineReader::Fill() {
+  if (m_bEnd || m_bError) return false;
+  memmove(m_buf, m_buf + m_nStart, m_nEnd - m_nStart);
+  m_nEnd -= m_nStart;
+  m_nStart = 0;
+  for (;;) {
+    ssize_t n = pread(m_nFd, m_buf + m_nEnd, sizeof m_buf - m_nEnd, m_nOffset);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) m_bError = true;
+    if (n <= 0) {
+      m_bEnd = true;
+      return false;
+    }
+    m_nEnd += static_cast<size_t>(n);
+    m_nOffset += n;
+    return true;
+  }
+}
+
+int CHobLineReader::Next(const char** line, int* length) {
+  const char* feed = nullptr;
+  size_t searched = 0;  // bytes after m_nStart known to hold no line feed
+  for (;;) {
+    feed = static_cast<const char*>(
+        memchr(m_buf + m_nStart + searched, '\n', m_nEnd - m_nStart - searched));
+    if (feed != nullptr) break;
+    searched = m_nEnd - m_nStart;
+    if (searched == sizeof m_buf) return SkipLongLine(line, length);
+    if (!Fill()) break;
+  }
+  if (m_bError) return HOB_LINE_ERROR;
+  size_t end = feed != nullptr ? static_cast<size_t>(feed - m_buf) : m_nEnd;
+  if (end == m_nStart && feed == nullptr) return HOB_LINE_END;
+  *line = m_buf + m_nStart;
+  *length = static_cast<int>(end - m_nStart);
+  m_bNewline = feed != nullptr;
+  m_nStart = feed != nullptr ? end + 1 : end;
+  return memchr(*line, '\0', static_cast<size_t>(*length)) != nullptr ? HOB_LINE_ZERO : HOB_LINE_OK;
+}
+
+int CHobLineReader::SkipLongLine(const char** line, int* length) {
+  const char* feed = nullptr;
+  m_nStart = m_nEnd;
+  while (feed == nullptr && Fill()) {
+    feed = static_cast<const char*>(memchr(m_buf, '\n', m_nEnd));
+    m_nStart = feed != nullptr ? static_cast<size_t>(feed - m_buf) + 1 : m_nEnd;
+  }
+  *line = m_buf;
+  *length = 0;
+  m_bNewline = feed != nullptr;
+  return m_bError ? HOB_LINE_ERROR : HOB_LINE_TOO_LONG;
 }

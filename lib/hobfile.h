@@ -35,6 +35,9 @@ class CHobFlock {
   // waitSeconds. 0 taken; -1 the lock file cannot be created or opened; -2
   // another process holds it (the descriptor is kept until Unlock).
   int Lock(const char* path = nullptr, bool shared = false, int waitSeconds = 0);
+  // Lock as Lock does, on the lock file name in the directory open as dirFd
+  // (AT_FDCWD: name is a path). REQUIRES: name is not null.
+  int LockAt(int dirFd, const char* name, bool shared = false, int waitSeconds = 0);
   // Release and close; -1 when no descriptor is held or the release failed.
   int Unlock();
   // Take the lock on the caller's open descriptor fd, waiting up to
@@ -108,6 +111,53 @@ class CHobFile {
   CHobString m_strPath;  // path of the open file; empty when none
   FILE* m_pFile;         // never null: a standard stream or a stream this object closes
   CHobFlock m_lock;      // the lock taken for this file
+};
+
+// Results of CHobLineReader::Next.
+enum {
+  HOB_LINE_END = 0,        // no line is left
+  HOB_LINE_OK = 1,         // a line
+  HOB_LINE_ERROR = -1,     // the file cannot be read
+  HOB_LINE_ZERO = -2,      // a line holding a zero byte (still returned whole)
+  HOB_LINE_TOO_LONG = -3,  // a line longer than kHobMaxLine, skipped (returned empty)
+};
+
+// The longest line CHobLineReader returns whole.
+const int kHobMaxLine = 65535;
+
+// Reads the file open as a descriptor line by line, from its start, in
+// blocks: one block in memory, whatever the file's size. The descriptor's
+// own offset is neither used nor moved.
+class CHobLineReader {
+ public:
+  // REQUIRES: fd stays open while the reader is used.
+  explicit CHobLineReader(int fd = -1);
+  CHobLineReader(const CHobLineReader&) = delete;
+  CHobLineReader& operator=(const CHobLineReader&) = delete;
+
+  // The next line, without its line feed, in *line and *length; valid until
+  // the next call. A HOB_LINE_* code; after a line, m_bNewline says whether a
+  // line feed ended it (a last line may have none).
+  int Next(const char** line, int* length);
+  // Read fd from its start from now on. REQUIRES: as the constructor.
+  void Reset(int fd);
+
+  bool m_bNewline;
+
+ private:
+  // Move what is left to the front and read more after it; false at the end
+  // of the file or on an error (m_bError).
+  bool Fill();
+  // Skip the rest of a line too long for the buffer.
+  int SkipLongLine(const char** line, int* length);
+
+  int m_nFd;
+  long long m_nOffset;  // where the next read starts in the file
+  size_t m_nStart;      // the first unread byte in m_buf
+  size_t m_nEnd;        // the end of the bytes in m_buf
+  bool m_bEnd;          // the file has been read to its end
+  bool m_bError;
+  char m_buf[kHobMaxLine + 1];
 };
 
 #endif  // HOB_HOBFILE_H_

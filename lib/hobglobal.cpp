@@ -4,7 +4,7 @@
 
 CHobGlobal go;
 
-CHobGlobal::CHobGlobal() : nFileMode(0), nLockMode(0), nDirMode(0) {
+CHobGlobal::CHobGlobal() : nFileMode(0), bFileMode(false), nLockMode(0), nDirMode(0) {
   strSendmail = "sendmail";
   strHtpasswd = "htpasswd";
   nFileMode = 0666;

@@ -19,6 +19,7 @@ class CHobGlobal {
   CHobString strSendmail;  // "sendmail"
   CHobString strHtpasswd;  // name or path of the password tool
   int nFileMode;           // 0666: mode of every file the program writes
+  bool bFileMode;          // false: the settings name no mode; a rewritten file keeps its own
   int nLockMode;           // 0666: mode of a lock file the program creates
   int nDirMode;            // 0777
 };

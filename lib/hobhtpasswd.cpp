@@ -4,14 +4,20 @@
 // the tool's standard input, never in an argument, which every local user
 // could read in the process list while the tool runs.
 //
-// A password file is changed only when it is a regular file reached without a
-// link, and never half-written: the tool works on a private copy beside it,
-// the result is checked (every entry that should stay is there, the changed
-// user is there or gone) and only then renamed over the file. Changes are
-// serialised by a lock file beside the password file, which, unlike the file
-// itself, outlives the swap. Where the directory cannot be written but the
-// password file can, the tool works in place under the file's own lock, with
-// a backup in the working directory that is written back on any failure.
+// The tool only ever sees files in the program's working directory, which
+// no other local user may write: it changes a private copy of the password
+// file there, and verifies against a private copy of one entry. A changed
+// copy is checked against the old file, both read as streams, and written
+// into a new file made beside the password file through the directory's
+// descriptor, which is then renamed over it. A directory that another local
+// user may change can therefore at worst lose the new file or gain a link of
+// that user's own; no write follows a link. Changes are serialised by a lock
+// file beside the password file, which, unlike the file itself, outlives the
+// swap; readers take it shared. Where the directory cannot be written but
+// the password file can, the result is written into the file through its
+// descriptor, with a private backup written back on any failure. Files are
+// read and copied in blocks, so a change, a list or a verify costs the same
+// little memory whatever the file's size.
 #include "hobhtpasswd.h"
 
 #include <fcntl.h>
@@ -25,9 +31,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "hobfile.h"
 #include "hobglobal.h"
-#include "hobstrpath.h"
 
 extern char** environ;
 
@@ -136,308 +140,489 @@ int RunTool(const char* option, const char* const* args, int nArgs, const char* 
   return pid < 0 ? -1 : WaitTool(pid);
 }
 
-// Run the tool to write the password file path for user; true when it ran
-// and succeeded.
-bool RunWrite(const char* option, const char* path, const char* user, const char* password) {
-  const char* const args[] = {path, user};
-  return RunTool(option, args, 2, password) == 0;
-}
+// The prefixes of the private files the program makes in its working
+// directory: copies the tool changes, and backups of a file changed in place.
+const char* const kCopyPrefix = "htpasswd-copy";
+const char* const kBackupPrefix = "htpasswd-backup";
+// Files of killed requests older than this are removed by later ones.
+const int kStaleSeconds = 60;
+// The size of the blocks files are copied in.
+const size_t kBlockSize = 256 * 1024;
 
-// Open path with flags without following a link: a descriptor of a regular
-// file, or -1. A FIFO or device is refused without waiting for a peer.
-int OpenRegular(const char* path, int flags) {
-  int fd = open(path, flags | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, go.nFileMode);
-  if (fd < 0) return -1;
-  struct stat info;
-  if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-    close(fd);
-    return -1;
+// Closes a descriptor when it goes out of scope.
+class Closer {
+ public:
+  explicit Closer(int fd) : m_nFd(fd) {}
+  ~Closer() {
+    if (m_nFd >= 0) close(m_nFd);
   }
-  return fd;
-}
+  Closer(const Closer&) = delete;
+  Closer& operator=(const Closer&) = delete;
 
-// The whole file open as fd, read from its start, into text (up to its first
-// zero byte); false on a read error.
-bool ReadAll(int fd, CHobString& text) {
-  CHobBuffer bytes;
-  char chunk[8192];
-  for (off_t at = 0;;) {
-    ssize_t n = pread(fd, chunk, sizeof chunk, at);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return false;
-    if (n == 0) break;
-    bytes.Append(chunk, static_cast<unsigned>(n));
-    at += n;
+ private:
+  int m_nFd;
+};
+
+// A private file in the working directory, "prefix.XXXXXX", mode 0600,
+// removed again when the object goes unless Keep was called.
+class PrivateFile {
+ public:
+  explicit PrivateFile(const char* prefix) : m_bKeep(false) {
+    m_strName = CHobString(prefix) + ".XXXXXX";
+    m_nFd = mkostemp(m_strName.m_pszText, O_CLOEXEC);
+    m_nError = m_nFd < 0 ? errno : 0;
   }
-  text = bytes.data;
-  return true;
-}
-
-// The lines of text, without their line feeds; a last line without one counts.
-void SplitLines(const char* text, CHobStrAry& lines) {
-  lines.SetToken(text, "\n");
-  if (lines.count > 0 && lines.items[lines.count - 1].IsEmpty())
-    lines.SetSize(lines.count - 1, true);
-}
-
-// The user of a "name:hash" line, or "" for a line that is no entry.
-CHobString EntryName(const CHobString& line) {
-  int colon = line.Find(":");
-  if (line.m_pszText[0] == '#' || colon <= 0) return CHobString();
-  return line.Left(colon);
-}
-
-// What a change does to the password file.
-enum ChangeKind { kCreate, kAdd, kDelete };
-
-// True when after is what the change of user makes of before: every line but
-// user's as it was (none for kCreate), and user's lines, each a whole entry,
-// there (kCreate, kAdd) or gone (kDelete).
-bool IsChangedAsAsked(const char* before, const char* after, const char* user, ChangeKind kind) {
-  CHobStrAry beforeLines(0, 10), afterLines(0, 10), kept(0, 10);
-  if (kind != kCreate) SplitLines(before, beforeLines);
-  SplitLines(after, afterLines);
-  for (int i = 0; i < beforeLines.count; i++) {
-    if (EntryName(beforeLines.items[i]) != user) kept.Add(beforeLines.items[i].m_pszText);
+  ~PrivateFile() {
+    if (m_nFd < 0) return;
+    close(m_nFd);
+    if (!m_bKeep) unlink(m_strName.m_pszText);
   }
-  int userLines = 0;
-  int next = 0;  // the next kept line expected in after
-  for (int i = 0; i < afterLines.count; i++) {
-    const CHobString& line = afterLines.items[i];
-    if (EntryName(line) == user) {
-      if (line.GetLength() == static_cast<int>(strlen(user)) + 1) return false;  // no hash
-      userLines++;
-    } else if (next < kept.count && line == kept.items[next]) {
-      next++;
-    } else {
-      return false;
-    }
-  }
-  return next == kept.count && (kind == kDelete ? userLines == 0 : userLines > 0);
+  PrivateFile(const PrivateFile&) = delete;
+  PrivateFile& operator=(const PrivateFile&) = delete;
+  void Keep() { m_bKeep = true; }
+
+  CHobString m_strName;  // relative to the working directory
+  int m_nFd;             // -1 when it could not be made, with errno m_nError
+  int m_nError;
+  bool m_bKeep;
+};
+
+// The code of a failed write or file creation with errno error.
+int WriteFailure(int error) {
+  return error == ENOSPC || error == EDQUOT ? HOB_HTP_DISK_FULL : HOB_HTP_NO_ACCESS;
 }
 
-// Replace the contents of the file open as fd by length bytes of data, on
-// the disk before returning when bSync: 0, or the errno of the failure.
-int WriteAll(int fd, const char* data, size_t length, bool bSync) {
-  if (ftruncate(fd, 0) != 0) return errno;
-  for (size_t done = 0; done < length;) {
-    ssize_t n = pwrite(fd, data + done, length - done, static_cast<off_t>(done));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return n < 0 ? errno : ENOSPC;
-    done += static_cast<size_t>(n);
-  }
-  return !bSync || fsync(fd) == 0 ? 0 : errno;
-}
-
-// The code of a failed change: HOB_HTP_DISK_FULL when the file system of fd
-// has too little room left for a password file of length bytes.
-int FailureAt(int fd, size_t length) {
+// The code of a tool run that failed on the file open as fd:
+// HOB_HTP_DISK_FULL when its file system has too little room left for a
+// file of length bytes, else HOB_HTP_RUN_FAILED.
+int ToolFailure(int fd, off_t length) {
   struct statvfs room;
-  bool full = fstatvfs(fd, &room) == 0 &&
-              static_cast<unsigned long long>(room.f_bavail) * room.f_frsize < length + 8192;
+  bool full =
+      fstatvfs(fd, &room) == 0 && static_cast<unsigned long long>(room.f_bavail) * room.f_frsize <
+                                      static_cast<unsigned long long>(length) + 8192;
   return full ? HOB_HTP_DISK_FULL : HOB_HTP_RUN_FAILED;
 }
 
-// One change: its kind, the tool's option word, the user and the password on
-// the tool's standard input (null: none).
+// Write length bytes of data to fd at its offset: 0 or an errno.
+int WriteAll(int fd, const char* data, size_t length) {
+  while (length > 0) {
+    ssize_t n = write(fd, data, length);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return n < 0 ? errno : ENOSPC;
+    data += n;
+    length -= static_cast<size_t>(n);
+  }
+  return 0;
+}
+
+// Copy the whole file open as from, from its start, to to at its offset: 0
+// or an errno. The kernel copies where it can; otherwise blocks are read and
+// written.
+int CopyAll(int from, int to) {
+  off_t at = 0;
+  for (;;) {
+    ssize_t n = copy_file_range(from, &at, to, nullptr, kBlockSize * 64, 0);
+    if (n > 0) continue;
+    if (n == 0) return 0;
+    if (errno == EINTR) continue;
+    if (errno != EXDEV && errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) {
+      return errno;
+    }
+    break;
+  }
+  static char block[kBlockSize];
+  for (;;) {
+    ssize_t n = pread(from, block, sizeof block, at);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return errno;
+    if (n == 0) return 0;
+    if (int error = WriteAll(to, block, static_cast<size_t>(n))) return error;
+    at += n;
+  }
+}
+
+// Copy the file open as from to to as CopyAll does, and tell whether a line
+// of it starts with user and ":" (an entry of user, or a line the tool would
+// take for one): 0 or an errno.
+int CopyFinding(int from, int to, const char* user, bool& found) {
+  static char block[kBlockSize];
+  // "\n" + user + ":", and the bytes of the last block that may begin it.
+  CHobString needle = CHobString("\n") + user + ":";
+  size_t needleLength = static_cast<size_t>(needle.GetLength());
+  size_t carry = 1;  // the file's start counts as the end of a line
+  block[0] = '\n';
+  found = false;
+  for (off_t at = 0;;) {
+    ssize_t n = pread(from, block + carry, sizeof block - carry, at);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return errno;
+    if (n == 0) return 0;
+    if (int error = WriteAll(to, block + carry, static_cast<size_t>(n))) return error;
+    at += n;
+    size_t filled = carry + static_cast<size_t>(n);
+    if (!found) found = memmem(block, filled, needle.m_pszText, needleLength) != nullptr;
+    carry = filled < needleLength - 1 ? filled : needleLength - 1;
+    memmove(block, block + filled - carry, carry);
+  }
+}
+
+// True when line (length bytes) is an entry: a "name:hash" line, not a
+// comment.
+bool IsEntry(const char* line, int length) {
+  return length > 0 && line[0] != '#' && memchr(line + 1, ':', length - 1) != nullptr;
+}
+
+// True when line (length bytes) is an entry of user, userLength bytes.
+bool IsUserEntry(const char* line, int length, const char* user, int userLength) {
+  return length > userLength && line[userLength] == ':' && line[0] != '#' && userLength > 0 &&
+         memcmp(line, user, static_cast<size_t>(userLength)) == 0;
+}
+
+// The entries of the file open as fd: their count, HOB_HTP_UNREADABLE when a
+// line cannot be read back, HOB_HTP_NO_ACCESS on a read error.
+int CountEntries(int fd) {
+  CHobLineReader reader(fd);
+  const char* line;
+  int length;
+  int count = 0;
+  for (;;) {
+    int read = reader.Next(&line, &length);
+    if (read == HOB_LINE_END) return count;
+    if (read == HOB_LINE_ERROR) return HOB_HTP_NO_ACCESS;
+    if (read != HOB_LINE_OK) return HOB_HTP_UNREADABLE;
+    if (IsEntry(line, length)) count++;
+  }
+}
+
+// Bytes for out, written in blocks.
+class BlockWriter {
+ public:
+  explicit BlockWriter(int fd) : m_nFd(fd), m_nUsed(0), m_nError(0) {}
+  // Append length bytes of data, and a line feed when bNewline.
+  void Line(const char* data, int length, bool bNewline) {
+    if (m_nFd < 0) return;
+    size_t size = static_cast<size_t>(length);
+    if (m_nUsed + size + 1 > sizeof m_buf) Flush();
+    if (size + 1 > sizeof m_buf) {
+      if (m_nError == 0) m_nError = WriteAll(m_nFd, data, size);
+    } else {
+      memcpy(m_buf + m_nUsed, data, size);
+      m_nUsed += size;
+    }
+    if (bNewline) m_buf[m_nUsed++] = '\n';
+  }
+  // Write what is held: 0, or the errno of the first failed write.
+  int Flush() {
+    if (m_nError == 0 && m_nUsed > 0) m_nError = WriteAll(m_nFd, m_buf, m_nUsed);
+    m_nUsed = 0;
+    return m_nError;
+  }
+
+ private:
+  int m_nFd;
+  size_t m_nUsed;
+  int m_nError;
+  char m_buf[kBlockSize];
+};
+
+// The lines of a file that a change keeps: every line but the user's.
+class KeptLines {
+ public:
+  KeptLines(int fd, const char* user, int userLength)
+      : m_reader(fd),
+        m_pszUser(user),
+        m_nUserLength(userLength),
+        m_nUserLines(0),
+        m_bNone(fd < 0) {}
+  // The next kept line, as CHobLineReader::Next gives it; user's lines are
+  // skipped and counted.
+  int Next(const char** line, int* length) {
+    if (m_bNone) return HOB_LINE_END;
+    for (;;) {
+      int read = m_reader.Next(line, length);
+      if (read != HOB_LINE_OK || !IsUserEntry(*line, *length, m_pszUser, m_nUserLength)) {
+        return read;
+      }
+      m_nUserLines++;
+    }
+  }
+  int UserLines() const { return m_nUserLines; }
+
+ private:
+  CHobLineReader m_reader;
+  const char* m_pszUser;
+  int m_nUserLength;
+  int m_nUserLines;
+  bool m_bNone;
+};
+
+// The code of a kept line that could not be read.
+int KeptFailure(int read) {
+  return read == HOB_LINE_ERROR ? HOB_HTP_NO_ACCESS : HOB_HTP_UNREADABLE;
+}
+
+// The checked change, with the result's bytes written to out: a code as
+// CheckChange returns.
+int CompareAndCopy(int before, int after, const char* user, int kind, int out, CHobHtCount& count) {
+  const int userLength = static_cast<int>(strlen(user));
+  KeptLines kept(kind == HOB_HTP_CREATE ? -1 : before, user, userLength);
+  CHobLineReader result(after);
+  BlockWriter writer(out);
+  int userLines = 0;
+  const char *line, *keptLine;
+  int length, keptLength;
+  for (;;) {
+    int read = result.Next(&line, &length);
+    if (read == HOB_LINE_END) break;
+    if (read == HOB_LINE_ERROR) return HOB_HTP_NO_ACCESS;
+    if (read != HOB_LINE_OK) return HOB_CHECK_DAMAGED;
+    writer.Line(line, length, result.m_bNewline);
+    if (IsUserEntry(line, length, user, userLength)) {
+      if (length == userLength + 1) return HOB_CHECK_NO_HASH;
+      userLines++;
+      count.nUsers++;
+      continue;
+    }
+    int keptRead = kept.Next(&keptLine, &keptLength);
+    if (keptRead != HOB_LINE_OK && keptRead != HOB_LINE_END) return KeptFailure(keptRead);
+    if (keptRead == HOB_LINE_END || keptLength != length ||
+        memcmp(keptLine, line, static_cast<size_t>(length)) != 0) {
+      return HOB_CHECK_LINE_CHANGED;
+    }
+    if (IsEntry(line, length)) count.nUsers++;
+  }
+  int keptRead = kept.Next(&keptLine, &keptLength);
+  if (keptRead == HOB_LINE_OK) return HOB_CHECK_LINES_DROPPED;
+  if (keptRead != HOB_LINE_END) return KeptFailure(keptRead);
+  count.nBefore = kept.UserLines();
+  if (kind == HOB_HTP_DELETE && userLines > 0) return HOB_CHECK_USER_LEFT;
+  if (kind != HOB_HTP_DELETE && userLines == 0) return HOB_CHECK_USER_MISSING;
+  int error = writer.Flush();
+  return error == 0 ? HOB_HTP_OK : WriteFailure(error);
+}
+
+// One change: its kind, the tool's option word, the user, the password on
+// the tool's standard input (null: none), and for a create whether a file
+// holding users may be replaced.
 struct Change {
-  ChangeKind kind;
+  int kind;
   const char* option;
   const char* user;
   const char* password;
+  bool bReplace;
 };
 
-// The text a copy of the password file starts from: before, its last line
-// ended by a line feed for an add, so that the new entry starts a line of
-// its own; nothing for a create.
-CHobString StartingText(const CHobString& before, ChangeKind kind) {
-  if (kind == kCreate) return CHobString();
-  if (kind == kAdd && !before.IsEmpty() && before.Right(1) != "\n") return before + "\n";
-  return before;
+// Give the new password file open as fd the old one's owner and group,
+// where it may (else the group alone), and the program's mode, or the old
+// file's when the settings name none. old is null for a new password file.
+void SetOwnerAndMode(int fd, const struct stat* old) {
+  if (old != nullptr && fchown(fd, old->st_uid, old->st_gid) != 0) {
+    (void)!fchown(fd, static_cast<uid_t>(-1), old->st_gid);
+  }
+  mode_t mode = static_cast<mode_t>(go.nFileMode);
+  if (old != nullptr && !go.bFileMode) mode = old->st_mode & 07777;
+  fchmod(fd, mode);
 }
 
-// Runs the tool on file, then reads the result back: HOB_HTP_OK when it ran
-// and made what the change asks of before, else the failure's code.
-int RunAndCheck(const char* file, int fd, const Change& change, const CHobString& before) {
-  const char* const args[] = {file, change.user};
+// Write the checked copy into the password file open as fd itself, with a
+// private backup of the file written back on any failure; the backup is
+// kept where writing it back failed too.
+int WriteInPlace(int fd, int copy) {
+  PrivateFile backup(kBackupPrefix);
+  if (backup.m_nFd < 0) return WriteFailure(backup.m_nError);
+  int error = CopyAll(fd, backup.m_nFd);
+  if (error == 0 && fsync(backup.m_nFd) != 0) error = errno;
+  if (error != 0) return WriteFailure(error);
+  error = ftruncate(fd, 0) != 0 ? errno : 0;
+  if (error == 0 && lseek(fd, 0, SEEK_SET) < 0) error = errno;
+  if (error == 0) error = CopyAll(copy, fd);
+  if (error == 0 && fsync(fd) != 0) error = errno;
+  if (error == 0) {
+    if (go.bFileMode) fchmod(fd, static_cast<mode_t>(go.nFileMode));
+    return HOB_HTP_OK;
+  }
+  bool restored = ftruncate(fd, 0) == 0 && lseek(fd, 0, SEEK_SET) == 0 &&
+                  CopyAll(backup.m_nFd, fd) == 0 && fsync(fd) == 0;
+  if (!restored) {
+    backup.Keep();
+    go.log.Trace("HtPasswd could not restore the password file; its backup is [%s]",
+                 backup.m_strName.m_pszText);
+  }
+  return WriteFailure(error);
+}
+
+// Removes a new file in dir when the object goes, unless Keep was called.
+class NewFile {
+ public:
+  NewFile(const CHobDir& dir, int fd, const CHobString& name)
+      : m_dir(dir), m_nFd(fd), m_strName(name) {}
+  ~NewFile() {
+    if (m_nFd < 0) return;
+    close(m_nFd);
+    if (!m_strName.IsEmpty()) m_dir.Remove(m_strName.m_pszText);
+  }
+  NewFile(const NewFile&) = delete;
+  NewFile& operator=(const NewFile&) = delete;
+  void Keep() { m_strName = ""; }
+
+ private:
+  const CHobDir& m_dir;
+  int m_nFd;
+  CHobString m_strName;
+};
+
+// The change made on a private copy, checked, then written beside the
+// password file name in dir and renamed over it, or written into it where
+// dir cannot be written. old is the password file open for update (-1: none).
+int ChangeOpenFile(const CHobDir& dir, const char* name, int old, const Change& change,
+                   CHobHtCount& count) {
+  struct stat oldInfo;
+  if (old >= 0 && fstat(old, &oldInfo) != 0) return HOB_HTP_NO_ACCESS;
+  count.bExisted = old >= 0;
+  if (change.kind == HOB_HTP_CREATE && old >= 0 && !change.bReplace) {
+    int users = CountEntries(old);
+    if (users < 0) return users;
+    count.nUsers = users;
+    if (users > 0) return HOB_HTP_HAS_USERS;
+  }
+  // Where the result goes: a new file beside the password file, or, where
+  // the directory cannot be written, the password file itself.
+  CHobString resultName;
+  int result = dir.MakeFile(name, resultName);
+  bool inPlace = result == -EACCES || result == -EPERM || result == -EROFS;
+  if (result < 0 && (!inPlace || old < 0)) return WriteFailure(-result);
+  NewFile removeResult(dir, result, resultName);
+
+  PrivateFile copy(kCopyPrefix);
+  if (copy.m_nFd < 0) return WriteFailure(copy.m_nError);
+  int error = 0;
+  if (change.kind == HOB_HTP_DELETE) {
+    bool found = false;
+    error = CopyFinding(old, copy.m_nFd, change.user, found);
+    if (error == 0 && !found) return HOB_HTP_NO_USER;
+  } else if (change.kind == HOB_HTP_ADD) {
+    // The new entry must start a line of its own.
+    error = CopyAll(old, copy.m_nFd);
+    char last = '\n';
+    if (error == 0 && oldInfo.st_size > 0 && pread(old, &last, 1, oldInfo.st_size - 1) != 1) {
+      error = errno;
+    }
+    if (error == 0 && last != '\n') error = WriteAll(copy.m_nFd, "\n", 1);
+  }
+  if (error != 0) return WriteFailure(error);
+
+  const char* const args[] = {copy.m_strName.m_pszText, change.user};
   if (RunTool(change.option, args, 2, change.password) != 0) {
-    return FailureAt(fd, before.GetLength());
+    return ToolFailure(copy.m_nFd, old >= 0 ? oldInfo.st_size : 0);
   }
-  CHobString after;
-  if (!ReadAll(fd, after)) return HOB_HTP_RUN_FAILED;
-  if (!IsChangedAsAsked(before.m_pszText, after.m_pszText, change.user, change.kind)) {
-    go.log.Trace("HtPasswd result of [%s] refused: not the change asked for", change.option);
-    return HOB_HTP_RUN_FAILED;
+  int checked =
+      CompareAndCopy(old, copy.m_nFd, change.user, change.kind, inPlace ? -1 : result, count);
+  if (checked <= HOB_CHECK_LINE_CHANGED) {
+    go.log.Trace("HtPasswd result of [%s] refused (%d): not the change asked for", change.option,
+                 checked);
+    return HOB_HTP_REFUSED;
   }
-  return fsync(fd) == 0 ? HOB_HTP_OK : FailureAt(fd, before.GetLength());
+  if (checked != HOB_HTP_OK) return checked;
+  if (change.kind == HOB_HTP_DELETE && count.nBefore == 0) return HOB_HTP_NO_USER;
+  if (inPlace) return WriteInPlace(old, copy.m_nFd);
+
+  SetOwnerAndMode(result, old >= 0 ? &oldInfo : nullptr);
+  if (fsync(result) != 0) return WriteFailure(errno);
+  if (dir.Rename(resultName.m_pszText, name) != 0) return HOB_HTP_NO_ACCESS;
+  removeResult.Keep();
+  return HOB_HTP_OK;
 }
 
-// A code of ChangeByCopy: the copy cannot be made in the password file's
-// directory, so the change must be made in place.
-const int kNoCopyHere = 1;
+// Makes change to the password file name in dir under its lock.
+int ChangePasswordFile(const CHobDir& dir, const char* name, const Change& change, int lockWait,
+                       CHobHtCount* count) {
+  CHobHtCount counted = {0, 0, false};
+  if (count == nullptr) count = &counted;
+  *count = counted;
+  CHobDir work;
+  if (work.Open(".") == HOB_DIR_OK) work.RemoveStale(kCopyPrefix, kStaleSeconds);
+  dir.RemoveStale(name, kStaleSeconds);
 
-// The change made on a private copy beside path and renamed over it. original
-// is the password file open for update, or -1 when there is none; the copy
-// gets the program's mode and, where it may, the original's owner and group.
-int ChangeByCopy(const char* path, int original, const Change& change, const CHobString& before) {
-  CHobString copy = CHobString(path) + ".XXXXXX";
-  int fd = mkostemp(copy.m_pszText, O_CLOEXEC);
-  if (fd < 0) {
-    if (errno == EACCES || errno == EPERM || errno == EROFS) return kNoCopyHere;
-    return errno == ENOSPC || errno == EDQUOT ? HOB_HTP_DISK_FULL : HOB_HTP_NO_ACCESS;
+  CHobString lockName = CHobString(name) + ".lock";
+  CHobFlock lock;
+  int locked = lock.LockAt(dir.m_nFd, lockName.m_pszText, false, lockWait);
+  if (locked == HOB_LOCKED) return HOB_HTP_BUSY;
+  // Opening for update proves an existing file writable: a password file
+  // made read-only stays as it is.
+  int old = dir.OpenFile(name, O_RDWR);
+  if (old == -ENOENT && change.kind != HOB_HTP_CREATE) return HOB_HTP_MISSING;
+  if (old < 0 && old != -ENOENT) return HOB_HTP_NO_ACCESS;
+  Closer closeOld(old);
+  // No lock file can be made: the password file's own lock.
+  if (locked != HOB_OK) {
+    if (old < 0) return HOB_HTP_NO_ACCESS;
+    if (CHobFlock::Take(old, false, lockWait) != HOB_OK) return HOB_HTP_BUSY;
   }
-  fchmod(fd, static_cast<mode_t>(go.nFileMode));
-  struct stat owner;
-  if (original >= 0 && fstat(original, &owner) == 0) {
-    (void)!fchown(fd, owner.st_uid, owner.st_gid);
-  }
-  CHobString start = StartingText(before, change.kind);
-  // Synced once, with what the tool makes of it.
-  int error = WriteAll(fd, start.m_pszText, static_cast<size_t>(start.GetLength()), false);
-  int result = error == ENOSPC || error == EDQUOT ? HOB_HTP_DISK_FULL
-               : error != 0                       ? HOB_HTP_RUN_FAILED
-                                                  : RunAndCheck(copy.m_pszText, fd, change, before);
-  if (result == HOB_HTP_OK && rename(copy.m_pszText, path) != 0) result = HOB_HTP_NO_ACCESS;
+  return ChangeOpenFile(dir, name, old < 0 ? -1 : old, change, *count);
+}
+
+// Open the password file name in dir for reading under its shared lock:
+// the descriptor, or a negative HOB_HTP_* code.
+int OpenForReading(const CHobDir& dir, const char* name, int lockWait, CHobFlock& lock) {
+  int fd = dir.OpenFile(name, O_RDONLY);
+  if (fd == -ENOENT) return HOB_HTP_MISSING;
+  if (fd < 0) return HOB_HTP_NO_ACCESS;
+  CHobString lockName = CHobString(name) + ".lock";
+  int locked = lock.LockAt(dir.m_nFd, lockName.m_pszText, true, lockWait);
+  if (locked == HOB_FAILED) locked = CHobFlock::Take(fd, true, lockWait);
+  if (locked == HOB_OK) return fd;
   close(fd);
-  if (result != HOB_HTP_OK) {
-    unlink(copy.m_pszText);
-    return result;
+  return HOB_HTP_BUSY;
+}
+
+// Write user's first entry in the password file name in dir, as the tool
+// would find it, with a line feed to out: a HOB_HTP_* code.
+int FindEntry(const CHobDir& dir, const char* name, const char* user, int lockWait, int out) {
+  CHobFlock lock;
+  int fd = OpenForReading(dir, name, lockWait, lock);
+  if (fd < 0) return fd;
+  Closer closeFd(fd);
+  CHobLineReader reader(fd);
+  const int userLength = static_cast<int>(strlen(user));
+  const char* line;
+  int length;
+  for (;;) {
+    int read = reader.Next(&line, &length);
+    if (read == HOB_LINE_END) return HOB_HTP_NO_USER;
+    if (read != HOB_LINE_OK) return KeptFailure(read);
+    if (IsUserEntry(line, length, user, userLength)) break;
   }
-  // The rename itself reaches the disk with the directory.
-  CHobStrPath file;
-  file.Split(path);
-  int dir = open(file.Directory("/").m_pszText, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dir >= 0) {
-    fsync(dir);
-    close(dir);
+  if (WriteAll(out, line, static_cast<size_t>(length)) != 0 || WriteAll(out, "\n", 1) != 0) {
+    return HOB_HTP_DISK_FULL;
   }
   return HOB_HTP_OK;
 }
 
-// The change made in place on the password file open (and locked) as fd,
-// with a private backup of before in the working directory, written back on
-// any failure; the backup is removed again unless writing it back failed.
-int ChangeInPlace(const char* path, int fd, const Change& change, const CHobString& before) {
-  char backup[] = "htpasswd-backup.XXXXXX";
-  int saved = mkostemp(backup, O_CLOEXEC);
-  if (saved < 0) return errno == ENOSPC || errno == EDQUOT ? HOB_HTP_DISK_FULL : HOB_HTP_RUN_FAILED;
-  int error = WriteAll(saved, before.m_pszText, static_cast<size_t>(before.GetLength()), true);
-  close(saved);
-  if (error != 0) {
-    unlink(backup);
-    return error == ENOSPC || error == EDQUOT ? HOB_HTP_DISK_FULL : HOB_HTP_RUN_FAILED;
-  }
-  CHobString start = StartingText(before, change.kind);
-  int result = start == before || WriteAll(fd, start.m_pszText, start.GetLength(), false) == 0
-                   ? RunAndCheck(path, fd, change, before)
-                   : HOB_HTP_NO_ACCESS;
-  if (result == HOB_HTP_OK) {
-    fchmod(fd, static_cast<mode_t>(go.nFileMode));
-  } else if (WriteAll(fd, before.m_pszText, static_cast<size_t>(before.GetLength()), true) != 0) {
-    go.log.Trace("HtPasswd could not restore [%s]; its backup is [%s]", path, backup);
-    return result;
-  }
-  unlink(backup);
-  return result;
-}
-
-// Makes change to the password file path: the common checks, the lock, then
-// the change on a copy or, where the directory cannot be written, in place.
-int ChangePasswordFile(const char* path, const Change& change, int lockWait) {
-  struct stat info;
-  const bool exists = lstat(path, &info) == 0;
-  if (!exists && change.kind != kCreate) return HOB_HTP_MISSING;
-  if (!exists) {
-    CHobStrPath file;
-    file.Split(path);
-    if (CHobFile::GetFileSize(file.Directory("/").m_pszText) < 0) return HOB_HTP_MISSING;
-  }
-  CHobString lockPath = CHobString(path) + ".lock";
-  CHobFlock lock;
-  int locked = lock.Lock(lockPath.m_pszText, false, lockWait);
-  if (locked == HOB_LOCKED) return HOB_HTP_BUSY;
-  bool inPlace = locked != HOB_OK;
-
-  // Opening for update proves an existing file writable: a password file
-  // made read-only stays as it is.
-  int fd = exists || inPlace ? OpenRegular(path, O_RDWR | (exists ? 0 : O_CREAT)) : -1;
-  if ((exists || inPlace) && fd < 0) return HOB_HTP_NO_ACCESS;
-  int result = HOB_HTP_OK;
-  if (inPlace && CHobFlock::Take(fd, false, lockWait) != HOB_OK) result = HOB_HTP_BUSY;
-  CHobString before;
-  if (result == HOB_HTP_OK && fd >= 0 && !ReadAll(fd, before)) result = HOB_HTP_NO_ACCESS;
-  if (result == HOB_HTP_OK && change.kind == kDelete) {
-    // The tool reports success for a user it does not find.
-    result = HOB_HTP_NO_USER;
-    CHobStrAry lines(0, 10);
-    SplitLines(before.m_pszText, lines);
-    for (int i = 0; i < lines.count; i++) {
-      if (EntryName(lines.items[i]) == change.user) result = HOB_HTP_OK;
-    }
-  }
-  if (result == HOB_HTP_OK && !inPlace) {
-    result = ChangeByCopy(path, fd, change, before);
-    if (result == kNoCopyHere) {
-      inPlace = true;
-      result = fd < 0                                           ? HOB_HTP_NO_ACCESS
-               : CHobFlock::Take(fd, false, lockWait) != HOB_OK ? HOB_HTP_BUSY
-                                                                : HOB_HTP_OK;
-    }
-  }
-  if (result == HOB_HTP_OK && inPlace) result = ChangeInPlace(path, fd, change, before);
-  if (fd >= 0) close(fd);
-  return result;
-}
-
-// The entries of the password file open as fd, read from its start: the user
-// names and hashes of its "name:hash" lines into names and hashes (blank
-// lines, lines starting with "#" and lines without ":" are no entries).
-// False when it cannot be read.
-bool ReadEntries(int fd, CHobStrAry& names, CHobStrAry& hashes) {
-  names.RemoveAll();
-  hashes.RemoveAll();
-  CHobString text;
-  if (!ReadAll(fd, text)) return false;
-  CHobStrAry lines(0, 10);
-  SplitLines(text.m_pszText, lines);
-  for (int i = 0; i < lines.count; i++) {
-    CHobString& line = lines.items[i];
-    line.Replace("\r", "", true);
-    CHobString name = EntryName(line);
-    if (name.IsEmpty()) continue;
-    names.Add(name.m_pszText);
-    hashes.Add(line.Mid(name.GetLength() + 1).m_pszText);
-  }
-  return true;
-}
-
-// The index of user among names, or -1.
-int FindUser(const CHobStrAry& names, const char* user) {
-  for (int i = 0; i < names.count; i++) {
-    if (names.items[i] == user) return i;
-  }
-  return -1;
-}
-
-// Open the existing password file path for reading (or, with bWrite, for
-// update too) and take its lock, shared for reading, waited for up to
-// lockWait seconds, and read its entries. The descriptor, or a negative
-// HOB_HTP_* code.
-int OpenEntries(const char* path, bool bWrite, int lockWait, CHobStrAry& names,
-                CHobStrAry& hashes) {
-  struct stat info;
-  if (lstat(path, &info) != 0) return HOB_HTP_MISSING;
-  int fd = OpenRegular(path, bWrite ? O_RDWR | O_APPEND : O_RDONLY);
-  if (fd < 0) return HOB_HTP_NO_ACCESS;
-  int result = CHobFlock::Take(fd, !bWrite, lockWait) != HOB_OK ? HOB_HTP_BUSY
-               : !ReadEntries(fd, names, hashes)                ? HOB_HTP_NO_ACCESS
-                                                                : HOB_HTP_OK;
-  if (result == HOB_HTP_OK) return fd;
-  close(fd);
-  return result;
-}
-
 }  // namespace
+
+CHobHtList::CHobHtList() : m_nFd(-1) {}
+
+CHobHtList::~CHobHtList() {
+  if (m_nFd >= 0) close(m_nFd);
+}
+
+int CHobHtList::Next(const char** name, int* length, const char** kind) {
+  const char* line;
+  int size;
+  for (;;) {
+    int read = m_reader.Next(&line, &size);
+    if (read == HOB_LINE_END) return 0;
+    if (read == HOB_LINE_ERROR) return HOB_HTP_NO_ACCESS;
+    if (read != HOB_LINE_OK) return HOB_HTP_UNREADABLE;
+    if (size > 0 && line[size - 1] == '\r') size--;
+    if (!IsEntry(line, size)) continue;
+    const char* colon = static_cast<const char*>(memchr(line, ':', static_cast<size_t>(size)));
+    *name = line;
+    *length = static_cast<int>(colon - line);
+    *kind = CHobHtPasswd::HashKind(colon + 1, static_cast<int>(line + size - colon - 1));
+    return 1;
+  }
+}
 
 CHobString CHobHtPasswd::Encrypt(const char* user, const char* password, int type) {
   CHobString option = OptionWord("-ni", type);
@@ -468,69 +653,89 @@ CHobString CHobHtPasswd::Encrypt(const char* user, const char* password, int typ
   return output;
 }
 
-int CHobHtPasswd::WriteNew(const char* path, const char* user, const char* password, int type,
-                           int lockWait) {
+int CHobHtPasswd::WriteNew(const CHobDir& dir, const char* name, const char* user,
+                           const char* password, int type, bool bReplace, int lockWait,
+                           CHobHtCount* count) {
   CHobString option = OptionWord("-ic", type);
   if (option.IsEmpty()) return HOB_HTP_RUN_FAILED;
-  return ChangePasswordFile(path, Change{kCreate, option.m_pszText, user, password}, lockWait);
+  return ChangePasswordFile(dir, name,
+                            Change{HOB_HTP_CREATE, option.m_pszText, user, password, bReplace},
+                            lockWait, count);
 }
 
-int CHobHtPasswd::WriteAdd(const char* path, const char* user, const char* password, int type,
-                           int lockWait) {
+int CHobHtPasswd::WriteAdd(const CHobDir& dir, const char* name, const char* user,
+                           const char* password, int type, int lockWait, CHobHtCount* count) {
   CHobString option = OptionWord("-i", type);
   if (option.IsEmpty()) return HOB_HTP_RUN_FAILED;
-  return ChangePasswordFile(path, Change{kAdd, option.m_pszText, user, password}, lockWait);
+  return ChangePasswordFile(dir, name, Change{HOB_HTP_ADD, option.m_pszText, user, password, false},
+                            lockWait, count);
+}
+
+int CHobHtPasswd::Delete(const CHobDir& dir, const char* name, const char* user, int lockWait,
+                         CHobHtCount* count) {
+  return ChangePasswordFile(dir, name, Change{HOB_HTP_DELETE, "-D", user, nullptr, false}, lockWait,
+                            count);
 }
 
 int CHobHtPasswd::WriteScratch(const char* path, const char* user, const char* password, int type) {
   CHobString option = OptionWord("-ic", type);
   if (option.IsEmpty()) return HOB_HTP_RUN_FAILED;
-  int fd = OpenRegular(path, O_WRONLY);
-  if (fd < 0) return HOB_HTP_NO_ACCESS;
-  close(fd);
-  return RunWrite(option.m_pszText, path, user, password) ? HOB_HTP_OK : HOB_HTP_RUN_FAILED;
+  int fd = open(path, O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  struct stat info;
+  bool regular = fd >= 0 && fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+  if (fd >= 0) close(fd);
+  if (!regular) return HOB_HTP_NO_ACCESS;
+  const char* const args[] = {path, user};
+  return RunTool(option.m_pszText, args, 2, password) == 0 ? HOB_HTP_OK : HOB_HTP_RUN_FAILED;
 }
 
-int CHobHtPasswd::Delete(const char* path, const char* user, int lockWait) {
-  return ChangePasswordFile(path, Change{kDelete, "-D", user, nullptr}, lockWait);
+int CHobHtPasswd::Verify(const CHobDir& dir, const char* name, const char* user,
+                         const char* password, int lockWait) {
+  PrivateFile entry(kCopyPrefix);
+  if (entry.m_nFd < 0) return WriteFailure(entry.m_nError);
+  int found = FindEntry(dir, name, user, lockWait, entry.m_nFd);
+  if (found != HOB_HTP_OK) return found;
+  // The tool exits with 3 when the password does not match.
+  const char* const args[] = {entry.m_strName.m_pszText, user};
+  int status = RunTool("-iv", args, 2, password);
+  return status == 0 ? HOB_HTP_OK : status == 3 ? HOB_HTP_MISMATCH : HOB_HTP_RUN_FAILED;
 }
 
-int CHobHtPasswd::Verify(const char* path, const char* user, const char* password, int lockWait) {
-  CHobStrAry names(0, 10), hashes(0, 10);
-  int fd = OpenEntries(path, false, lockWait, names, hashes);
+int CHobHtPasswd::OpenList(const CHobDir& dir, const char* name, int lockWait, CHobHtList& list) {
+  int fd = OpenForReading(dir, name, lockWait, list.m_lock);
   if (fd < 0) return fd;
-  int result = HOB_HTP_NO_USER;
-  if (FindUser(names, user) >= 0) {
-    // The tool exits with 3 when the password does not match.
-    const char* const args[] = {path, user};
-    int status = RunTool("-iv", args, 2, password);
-    result = status == 0 ? HOB_HTP_OK : status == 3 ? HOB_HTP_MISMATCH : HOB_HTP_RUN_FAILED;
-  }
-  close(fd);
-  return result;
+  list.m_nFd = fd;
+  int count = CountEntries(fd);
+  list.m_reader.Reset(fd);
+  return count;
 }
 
-int CHobHtPasswd::List(const char* path, CHobStrAry& names, CHobStrAry& kinds, int lockWait) {
-  CHobStrAry hashes(0, 10);
-  int fd = OpenEntries(path, false, lockWait, names, hashes);
-  if (fd < 0) return fd;
-  close(fd);
-  kinds.RemoveAll();
-  for (int i = 0; i < hashes.count; i++) kinds.Add(HashKind(hashes.items[i].m_pszText));
-  return names.count;
-}
-
-const char* CHobHtPasswd::HashKind(const char* hash) {
+const char* CHobHtPasswd::HashKind(const char* hash, int length) {
   static const struct {
     const char* prefix;
     const char* kind;
   } kPrefixes[] = {{"$2y$", "bcrypt"}, {"$2b$", "bcrypt"}, {"$2a$", "bcrypt"}, {"$5$", "SHA-256"},
                    {"$6$", "SHA-512"}, {"$apr1$", "MD5"},  {"$1$", "MD5"},     {"{SHA}", "SHA-1"}};
+  size_t size = length < 0 ? strlen(hash) : static_cast<size_t>(length);
   for (const auto& p : kPrefixes) {
-    if (strncmp(hash, p.prefix, strlen(p.prefix)) == 0) return p.kind;
+    size_t prefix = strlen(p.prefix);
+    if (size >= prefix && memcmp(hash, p.prefix, prefix) == 0) return p.kind;
   }
   // Traditional crypt: two characters of salt and eleven of hash, all from
   // its own alphabet.
-  size_t length = strspn(hash, "./0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz");
-  return length == 13 && hash[13] == '\0' ? "crypt" : "plain";
+  static const char kCryptLetters[] =
+      "./0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
+  if (size != 13) return "plain";
+  for (size_t i = 0; i < size; i++) {
+    if (hash[i] == '\0' || strchr(kCryptLetters, hash[i]) == nullptr) return "plain";
+  }
+  return "crypt";
+}
+
+int CHobHtPasswd::CheckChange(int before, int after, const char* user, int kind, int out,
+                              CHobHtCount* count) {
+  CHobHtCount counted = {0, 0, before >= 0};
+  int result = CompareAndCopy(before, after, user, kind, out, counted);
+  if (count != nullptr) *count = counted;
+  return result;
 }

@@ -12,7 +12,7 @@
 
 namespace {
 
-const char* const kMessages = "msg08=M08\nmsg09=H9\nmsg90=M90\nmsg92=M92\n";
+const char* const kMessages = "msg08=M08\nmsg09=H9\nmsg26=M26\nmsg90=M90\nmsg92=M92\n";
 
 // The real tool, started by a wrapper that kills it after the number of
 // seconds in the file "delay" beside the wrapper; its standard input is the
@@ -24,16 +24,24 @@ const char* const kKillingTool =
     "kill -9 $! 2>/dev/null\n"
     "wait $!\n";
 
-// Tools that damage the file they are given ($3), then exit.
-const std::pair<const char*, const char*> kDamagingTools[] = {
-    {"empties the file and exits 0", "cat >/dev/null; : > \"$3\"\n"},
-    {"adds a line that is no entry and exits 0", "cat >/dev/null; echo 'no entry' >> \"$3\"\n"},
-    {"writes half the file and exits 1",
-     "cat >/dev/null; half=$(head -c $(($(wc -c < \"$3\") / 2)) \"$3\")\n"
-     "printf '%s' \"$half\" > \"$3\"; exit 1\n"},
-    {"writes half the file and is killed",
-     "cat >/dev/null; half=$(head -c $(($(wc -c < \"$3\") / 2)) \"$3\")\n"
-     "printf '%s' \"$half\" > \"$3\"; kill -9 $$\n"}};
+// Tools that damage the file they are given ($3), then exit, with the
+// message each gets: msg26 for a result that is not the change asked for,
+// msg08 for a tool that failed.
+const struct {
+  const char* what;
+  const char* body;
+  const char* message;
+} kDamagingTools[] = {{"empties the file and exits 0", "cat >/dev/null; : > \"$3\"\n", "[M26]"},
+                      {"adds a line that is no entry and exits 0",
+                       "cat >/dev/null; echo 'no entry' >> \"$3\"\n", "[M26]"},
+                      {"writes half the file and exits 1",
+                       "cat >/dev/null; half=$(head -c $(($(wc -c < \"$3\") / 2)) \"$3\")\n"
+                       "printf '%s' \"$half\" > \"$3\"; exit 1\n",
+                       "[M08]"},
+                      {"writes half the file and is killed",
+                       "cat >/dev/null; half=$(head -c $(($(wc -c < \"$3\") / 2)) \"$3\")\n"
+                       "printf '%s' \"$half\" > \"$3\"; kill -9 $$\n",
+                       "[M08]"}};
 
 // A password file of users entries with made-up hashes.
 std::string ManyUsers(int users) {
@@ -70,13 +78,14 @@ class Durability : public ::testing::Test {
                                     {"submit", "1"}}));
   }
 
-  // Each damaging tool is answered with msg08 and leaves file byte for byte.
+  // Each damaging tool is answered with its message and leaves file byte
+  // for byte.
   void ExpectDamagingToolsChangeNothing(const std::string& dir, const std::string& file) {
     const std::string before = cgi::ReadWhole(file);
-    for (const auto& [what, body] : kDamagingTools) {
+    for (const auto& [what, body, message] : kDamagingTools) {
       UseTool("damaging", body);
       cgi::Result r = Add(dir, "newuser");
-      EXPECT_EQ(cgi::kHeader + "[M08]", r.out) << what;
+      EXPECT_EQ(cgi::kHeader + message, r.out) << what;
       EXPECT_EQ(before, cgi::ReadWhole(file)) << what;
     }
   }

@@ -42,6 +42,13 @@ const char* const kStandIn =
     "  -i*) printf '%s:STANDIN\\n' \"$2\" >> \"$1\" ;;\n"
     "esac\n";
 
+// The headers a browser sends with a form the person submitted.
+void SetPersonsSubmit(cgi::Site& site) {
+  site.SetEnv("HTTP_SEC_FETCH_MODE", "navigate");
+  site.SetEnv("HTTP_SEC_FETCH_DEST", "document");
+  site.SetEnv("HTTP_SEC_FETCH_USER", "?1");
+}
+
 class Submit : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -77,7 +84,7 @@ class Submit : public ::testing::Test {
   // works on shown as "COPY".
   std::string ToolArgs() {
     return std::regex_replace(site.Read("args.log"),
-                              std::regex(R"(\[[^\]\n]*/\.htpasswd\.[A-Za-z0-9]{6}\])"), "[COPY]");
+                              std::regex(R"(\[htpasswd-copy\.[A-Za-z0-9]{6}\])"), "[COPY]");
   }
 
   cgi::Site site;
@@ -271,9 +278,58 @@ TEST_F(Submit, OwnPageIsRecognisedWhateverFormItsOriginTakes) {
       {{"HTTP_SEC_FETCH_SITE", "none"}}};
   for (const auto& headers : own) {
     for (const auto& [name, value] : headers) site.SetEnv(name, value);
+    SetPersonsSubmit(site);
     cgi::Result r = Send("/tmp", "u", "p", "1", "n");
     EXPECT_EQ(0, r.status) << headers[0].first << "=" << headers[0].second << "\n" << r.out;
     for (const auto& header : headers) site.UnsetEnv(header.first);
+  }
+}
+
+// A script on a page of this very origin (a fetch, or a form it submits
+// itself) acts with the owner's cached credentials too: only a navigation
+// the person started is served.
+TEST_F(Submit, SameOriginPostsThatThePersonDidNotSubmitRunNothing) {
+  mkdir(site.Path("d").c_str(), 0755);
+  site.Write("d/.htpasswd", "alice:x\n");
+  site.SetEnv("HTTP_SEC_FETCH_SITE", "same-origin");
+  const std::vector<std::pair<std::string, std::string>> unlike = {
+      {"HTTP_SEC_FETCH_MODE", "cors"},     // fetch()
+      {"HTTP_SEC_FETCH_MODE", "no-cors"},  // fetch() without CORS
+      {"HTTP_SEC_FETCH_DEST", "iframe"},   // a form aimed at a frame
+      {"HTTP_SEC_FETCH_DEST", "empty"},    // fetch()
+      {"HTTP_SEC_FETCH_USER", ""},         // form.submit() from a script
+  };
+  for (const auto& [name, value] : unlike) {
+    SetPersonsSubmit(site);
+    if (value.empty()) {
+      site.UnsetEnv(name);
+    } else {
+      site.SetEnv(name, value);
+    }
+    ExpectMessage(Send(site.Path("d"), "mallory", "p", "1", "a"), "M12");
+  }
+  EXPECT_FALSE(site.Exists("args.log"));
+  SetPersonsSubmit(site);
+  EXPECT_EQ(0, Send(site.Path("d"), "bob", "p", "1", "a").status);
+}
+
+// With host names set, a request naming another host is refused whatever it
+// asks, and one naming a listed host (any case, default port or none) is served.
+TEST_F(Submit, HostNamesRefuseEveryOtherHostFirstVisitsToo) {
+  site.Write("dat-system.dat", "writemode=1\nhtpasswd=" + site.Path("tool") +
+                                   "\nhostnames=www.example.test+localhost:8080\n");
+  for (const char* host : {"rebind.test", "rebind.test:8080", "localhost", "localhost:8081",
+                           "www.example.test.rebind.test", ""}) {
+    site.SetEnv("HTTP_HOST", host);
+    ExpectMessage(site.Get(""), "M12");
+    site.SetEnv("HTTP_ORIGIN", std::string("http://") + host);
+    ExpectMessage(Send("/tmp", "u", "p", "1", "n"), "M12");
+    site.UnsetEnv("HTTP_ORIGIN");
+  }
+  for (const char* host : {"www.example.test", "WWW.Example.Test:80", "localhost:8080"}) {
+    site.SetEnv("HTTP_HOST", host);
+    EXPECT_EQ(0, site.Get("").status) << host;
+    EXPECT_EQ(0, Send("/tmp", "u", "p", "1", "n").status) << host;
   }
 }
 
@@ -364,6 +420,7 @@ TEST_F(Submit, FilesGetTheModeTheSettingsName) {
     site.Write("dat-system.dat",
                setting + "opt_trace=1\nwritemode=1\nhtpasswd=" + site.Path("tool") + "\n");
     remove(site.Path("hob-htpasswd.cgi.log").c_str());
+    remove(site.Path("d/.htpasswd").c_str());
     ASSERT_EQ(0, Send(site.Path("d"), "u", "p", "1", "c").status);
     for (const char* file : {"d/.htpasswd", "hob-htpasswd.cgi.log"}) {
       struct stat st;
@@ -414,7 +471,9 @@ TEST_F(Submit, ListShowsNamesAndHashKindsOnly) {
                 "&lt;i&gt;dee (SHA-1)\n",
             r.out);
   EXPECT_FALSE(site.Exists("args.log"));
-  ExpectMessage(Send(site.Path("missing"), "", "", "", "l"), "M05");
+  ExpectMessage(Send(site.Path("missing"), "", "", "", "l"), "M03");
+  mkdir(site.Path("e").c_str(), 0755);
+  ExpectMessage(Send(site.Path("e"), "", "", "", "l"), "M05");
 }
 
 TEST_F(Submit, DeleteRemovesTheUserAndAMissingUserChangesNothing) {
@@ -442,8 +501,7 @@ TEST_F(Submit, VerifyTellsAMatchFromAMismatchAndWritesNothing) {
             Send(site.Path("d"), "ann", "right", "", "v").out);
   EXPECT_EQ(cgi::kHeader + "T=,,,,,|O=,,,,,checked|R=H21\n\nann\n",
             Send(site.Path("d"), "ann", "wrong", "", "v").out);
-  EXPECT_EQ("[-iv]\n[--]\n[" + site.Path("d/.htpasswd") + "]\n[ann]\n<right>\n--\n[-iv]\n[--]\n[" +
-                site.Path("d/.htpasswd") + "]\n[ann]\n<wrong>\n--\n",
+  EXPECT_EQ("[-iv]\n[--]\n[COPY]\n[ann]\n<right>\n--\n[-iv]\n[--]\n[COPY]\n[ann]\n<wrong>\n--\n",
             ToolArgs());
   ExpectMessage(Send(site.Path("d"), "bob", "right", "", "v"), "M17");
   ExpectMessage(Send(site.Path("d"), "ann", "", "", "v"), "M02");
@@ -515,9 +573,10 @@ TEST_F(RealTool, CreateReplacesAnExistingFileAndAddKeepsBothUsers) {
   ASSERT_EQ(0, Send(site.Path("d"), "bob", "pw-b", "2", "a").status);
   EXPECT_TRUE(hobtest::Verifies(site.Path("d/.htpasswd"), "alice", "pw-a"));
   EXPECT_TRUE(hobtest::Verifies(site.Path("d/.htpasswd"), "bob", "pw-b"));
+  // Without a mode in the settings the file keeps its own.
   struct stat st;
   ASSERT_EQ(0, stat(site.Path("d/.htpasswd").c_str(), &st));
-  EXPECT_EQ(0666u, st.st_mode & 0777);
+  EXPECT_EQ(0644u, st.st_mode & 0777);
 }
 
 // "-pi" once made the tool print a plaintext entry for another user.

@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -286,6 +287,79 @@ TEST_F(FileTest, WritesReportCountsAndFailures) {
   setvbuf(file.m_pFile, nullptr, _IONBF, 0);
   EXPECT_EQ(file.WriteString("abc"), 0);
   EXPECT_EQ(file.WriteBuffer("abc", 3), HOB_FAILED);
+}
+
+// The lines CHobLineReader gives for the file holding bytes, each as
+// "text|" ("text" without its line feed), a code other than a line as "#code".
+std::string ReadLinesOf(const std::string& bytes) {
+  hobtest::TempDir t;
+  hobtest::WriteWhole(t.Path("f"), bytes);
+  int fd = open(t.Path("f").c_str(), O_RDONLY);
+  CHobLineReader reader(fd);
+  std::string out;
+  const char* line;
+  int length;
+  for (int read; (read = reader.Next(&line, &length)) != HOB_LINE_END;) {
+    out += read == HOB_LINE_OK ? std::string(line, static_cast<size_t>(length)) + "|"
+                               : "#" + std::to_string(read) + "|";
+  }
+  close(fd);
+  return out;
+}
+
+TEST(LineReader, LinesComeWholeWithOrWithoutAFinalLineFeed) {
+  EXPECT_EQ(ReadLinesOf(""), "");
+  EXPECT_EQ(ReadLinesOf("\n"), "|");
+  EXPECT_EQ(ReadLinesOf("a\n\nb"), "a||b|");
+  EXPECT_EQ(ReadLinesOf("a\r\nb\r\n"), "a\r|b\r|");
+  // Every prefix of a file gives the lines of that prefix.
+  const std::string text = "ann:x\nbob:yy\n\ncid:zzz";
+  for (size_t n = 0; n <= text.size(); n++) {
+    std::string expected;
+    std::string prefix = text.substr(0, n);
+    for (size_t at = 0; at < prefix.size();) {
+      size_t end = prefix.find('\n', at);
+      if (end == std::string::npos) end = prefix.size();
+      expected += prefix.substr(at, end - at) + "|";
+      at = end + 1;
+    }
+    EXPECT_EQ(ReadLinesOf(prefix), expected) << n;
+  }
+}
+
+TEST(LineReader, LinesAcrossBlockEndsAndAtTheLengthLimit) {
+  // Lines of every length around the buffer's size, so that line ends fall
+  // at and next to each block boundary.
+  std::string longest(kHobMaxLine, 'x');
+  EXPECT_EQ(ReadLinesOf(longest + "\nz"), longest + "|z|");
+  EXPECT_EQ(ReadLinesOf(longest), longest + "|");
+  EXPECT_EQ(ReadLinesOf("a\n" + longest + "\nb\n"), "a|" + longest + "|b|");
+  std::string many;
+  for (int i = 0; i < 20000; i++) many += std::string(i % 97, 'a' + i % 26) + "\n";
+  std::string read = ReadLinesOf(many);
+  std::replace(many.begin(), many.end(), '\n', '|');
+  EXPECT_TRUE(read == many);
+}
+
+TEST(LineReader, ZeroBytesAndOverlongLinesAreReported) {
+  EXPECT_EQ(ReadLinesOf(std::string("a\0b\nc\n", 6)), "#" + std::to_string(HOB_LINE_ZERO) + "|c|");
+  std::string tooLong(kHobMaxLine + 1, 'x');
+  EXPECT_EQ(ReadLinesOf("a\n" + tooLong + "\nb\n"),
+            "a|#" + std::to_string(HOB_LINE_TOO_LONG) + "|b|");
+  EXPECT_EQ(ReadLinesOf(tooLong + tooLong), "#" + std::to_string(HOB_LINE_TOO_LONG) + "|");
+}
+
+// The failure twin: a descriptor that cannot be read.
+TEST(LineReader, UnreadableDescriptorIsAnError) {
+  CHobLineReader reader(-1);
+  const char* line;
+  int length;
+  EXPECT_EQ(reader.Next(&line, &length), HOB_LINE_ERROR);
+  hobtest::TempDir t;
+  int dir = open(t.dir().c_str(), O_RDONLY | O_DIRECTORY);
+  reader.Reset(dir);
+  EXPECT_EQ(reader.Next(&line, &length), HOB_LINE_ERROR);  // EISDIR
+  close(dir);
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -24,7 +25,8 @@ namespace {
 
 using Lines = std::vector<std::string>;
 
-// Each test has a fresh directory holding the password file and the trace log.
+// Each test has a fresh directory holding the password file and the trace
+// log, and a working directory of its own, where the private copies go.
 class HtPasswdTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -34,11 +36,43 @@ class HtPasswdTest : public ::testing::Test {
     file_ = dir_ + "/.htpasswd";
     go.log.strFileName = (dir_ + "/trace.log").c_str();
     go.log.bTrace = 1;
+    ASSERT_EQ(open_.Open(dir_.c_str()), HOB_DIR_OK);
+    ASSERT_TRUE(getcwd(cwd_, sizeof cwd_) != nullptr);
+    ASSERT_EQ(chdir(work_.dir().c_str()), 0);
   }
   void TearDown() override {
+    EXPECT_EQ(chdir(cwd_), 0);
     go.log.strFileName = "";
     go.strHtpasswd = "htpasswd";
     std::filesystem::remove_all(dir_);
+  }
+
+  // The operations on the password file of dir_, with no lock wait.
+  int New(const char* user, const char* pass, int type, bool replace = true) {
+    return CHobHtPasswd::WriteNew(open_, ".htpasswd", user, pass, type, replace, 0, &count_);
+  }
+  int Add(const char* user, const char* pass, int type) {
+    return CHobHtPasswd::WriteAdd(open_, ".htpasswd", user, pass, type, 0, &count_);
+  }
+  int Delete(const char* user) {
+    return CHobHtPasswd::Delete(open_, ".htpasswd", user, 0, &count_);
+  }
+  int Verify(const char* user, const char* pass) {
+    return CHobHtPasswd::Verify(open_, ".htpasswd", user, pass, 0);
+  }
+  // The users as "name kind" lines, or the failure's code as text.
+  Lines List() {
+    CHobHtList list;
+    int count = CHobHtPasswd::OpenList(open_, ".htpasswd", 0, list);
+    if (count < 0) return {std::to_string(count)};
+    Lines users;
+    const char *name, *kind;
+    int length;
+    while (list.Next(&name, &length, &kind) == 1) {
+      users.push_back(std::string(name, static_cast<size_t>(length)) + " " + kind);
+    }
+    EXPECT_EQ(users.size(), static_cast<size_t>(count));
+    return users;
   }
 
   // Make dir_/name the tool: it writes its arguments (argv[0] aside) one per
@@ -73,12 +107,12 @@ class HtPasswdTest : public ::testing::Test {
     chmod(path.c_str(), 0755);
     go.strHtpasswd = path.c_str();
   }
-  // The arguments of the last run, a private copy of the password file shown
-  // as "COPY".
+  // The arguments of the last run, a private copy in the working directory
+  // shown as "COPY".
   Lines Argv() {
     Lines args = hobtest::ReadLines(dir_ + "/argv");
     for (std::string& arg : args) {
-      if (arg.size() == file_.size() + 7 && arg.rfind(file_ + ".", 0) == 0) arg = "COPY";
+      if (std::regex_match(arg, std::regex("htpasswd-copy\\.[A-Za-z0-9]{6}"))) arg = "COPY";
     }
     return args;
   }
@@ -88,6 +122,10 @@ class HtPasswdTest : public ::testing::Test {
   bool ToolRan() { return std::filesystem::exists(dir_ + "/argv"); }
 
   std::string dir_, file_;
+  CHobDir open_;
+  hobtest::TempDir work_;
+  char cwd_[4096];
+  CHobHtCount count_;
 };
 
 // Every local user can read the arguments of a running process, so the
@@ -115,9 +153,9 @@ TEST_F(HtPasswdTest, EachOperationPassesItsOptionWordDashDashTheArgumentsAndTheP
     };
     EXPECT_STREQ(CHobHtPasswd::Encrypt("-ann lee", "p w", c.type).m_pszText, "printed\n");
     expect(c.encrypt, "pipe:");
-    EXPECT_EQ(CHobHtPasswd::WriteNew(file_.c_str(), "-ann lee", "p w", c.type), HOB_HTP_OK);
+    EXPECT_EQ(New("-ann lee", "p w", c.type), HOB_HTP_OK);
     expect(c.create, "/dev/null");
-    EXPECT_EQ(CHobHtPasswd::WriteAdd(file_.c_str(), "-ann lee", "p w", c.type), HOB_HTP_OK);
+    EXPECT_EQ(Add("-ann lee", "p w", c.type), HOB_HTP_OK);
     expect(c.add, "/dev/null");
   }
 }
@@ -127,8 +165,8 @@ TEST_F(HtPasswdTest, PasswordWithALineBreakRunsNothing) {
   hobtest::WriteWhole(file_, "old:entry\n");
   for (const char* password : {"a\nb", "a\rb", "\n"}) {
     EXPECT_STREQ(CHobHtPasswd::Encrypt("ann", password, 1).m_pszText, "-1");
-    EXPECT_EQ(CHobHtPasswd::WriteNew(file_.c_str(), "ann", password, 1), HOB_HTP_RUN_FAILED);
-    EXPECT_EQ(CHobHtPasswd::WriteAdd(file_.c_str(), "ann", password, 1), HOB_HTP_RUN_FAILED);
+    EXPECT_EQ(New("ann", password, 1), HOB_HTP_RUN_FAILED);
+    EXPECT_EQ(Add("ann", password, 1), HOB_HTP_RUN_FAILED);
   }
   EXPECT_FALSE(ToolRan());
   EXPECT_EQ(hobtest::ReadWhole(file_), "old:entry\n");
@@ -141,8 +179,8 @@ TEST_F(HtPasswdTest, UnknownTypeRunsNothing) {
   hobtest::WriteWhole(file_, "old:entry\n");
   for (int type : {-1, 6, 7}) {
     EXPECT_STREQ(CHobHtPasswd::Encrypt("ann", "pw", type).m_pszText, "-1");
-    EXPECT_EQ(CHobHtPasswd::WriteNew(file_.c_str(), "ann", "pw", type), HOB_HTP_RUN_FAILED);
-    EXPECT_EQ(CHobHtPasswd::WriteAdd(file_.c_str(), "ann", "pw", type), HOB_HTP_RUN_FAILED);
+    EXPECT_EQ(New("ann", "pw", type), HOB_HTP_RUN_FAILED);
+    EXPECT_EQ(Add("ann", "pw", type), HOB_HTP_RUN_FAILED);
   }
   EXPECT_FALSE(ToolRan());
   EXPECT_EQ(hobtest::ReadWhole(file_), "old:entry\n");
@@ -154,8 +192,7 @@ TEST_F(HtPasswdTest, ShellSyntaxReachesTheToolVerbatimAndRunsNothing) {
   std::string x = dir_ + "/x";
   for (const std::string& payload : Lines{"; touch " + x, "$(touch " + x + ")", "`touch " + x + "`",
                                           "a' b\"c", "| cat /etc/passwd", "&& id"}) {
-    EXPECT_EQ(CHobHtPasswd::WriteAdd(file_.c_str(), payload.c_str(), payload.c_str(), 0),
-              HOB_HTP_OK);
+    EXPECT_EQ(Add(payload.c_str(), payload.c_str(), 0), HOB_HTP_OK);
     EXPECT_EQ(Argv(), (Lines{"-id", "--", "COPY", payload}));
     EXPECT_EQ(Stdin(), payload + "\n");
   }
@@ -164,13 +201,11 @@ TEST_F(HtPasswdTest, ShellSyntaxReachesTheToolVerbatimAndRunsNothing) {
 
 TEST_F(HtPasswdTest, FailedChecksRunNothingAndCreateNothing) {
   StandIn(0);
-  std::string noDir = dir_ + "/missing/.htpasswd";
-  EXPECT_EQ(CHobHtPasswd::WriteNew(noDir.c_str(), "ann", "pw", 0), HOB_HTP_MISSING);
-  EXPECT_EQ(CHobHtPasswd::WriteAdd(file_.c_str(), "ann", "pw", 0), HOB_HTP_MISSING);
+  EXPECT_EQ(Add("ann", "pw", 0), HOB_HTP_MISSING);
   EXPECT_FALSE(std::filesystem::exists(file_));
   std::filesystem::create_directory(file_);  // opening it for writing fails with EISDIR
-  EXPECT_EQ(CHobHtPasswd::WriteNew(file_.c_str(), "ann", "pw", 0), HOB_HTP_NO_ACCESS);
-  EXPECT_EQ(CHobHtPasswd::WriteAdd(file_.c_str(), "ann", "pw", 0), HOB_HTP_NO_ACCESS);
+  EXPECT_EQ(New("ann", "pw", 0), HOB_HTP_NO_ACCESS);
+  EXPECT_EQ(Add("ann", "pw", 0), HOB_HTP_NO_ACCESS);
   EXPECT_FALSE(ToolRan());
 }
 
@@ -180,22 +215,22 @@ TEST_F(HtPasswdTest, PasswordFileThatIsALinkOrAFifoIsNeverWritten) {
   hobtest::WriteWhole(target, "other:entry\n");
   chmod(target.c_str(), 0600);
   symlink(target.c_str(), file_.c_str());
-  EXPECT_EQ(CHobHtPasswd::WriteNew(file_.c_str(), "ann", "pw", 0), HOB_HTP_NO_ACCESS);
-  EXPECT_EQ(CHobHtPasswd::WriteAdd(file_.c_str(), "ann", "pw", 0), HOB_HTP_NO_ACCESS);
+  EXPECT_EQ(New("ann", "pw", 0), HOB_HTP_NO_ACCESS);
+  EXPECT_EQ(Add("ann", "pw", 0), HOB_HTP_NO_ACCESS);
   EXPECT_EQ(hobtest::ReadWhole(target), "other:entry\n");
   EXPECT_EQ(CHobFile::GetFileAttr(target.c_str()) & 07777, 0600);
   remove(file_.c_str());
   mkfifo(file_.c_str(), 0600);
-  EXPECT_EQ(CHobHtPasswd::WriteNew(file_.c_str(), "ann", "pw", 0), HOB_HTP_NO_ACCESS);
-  EXPECT_EQ(CHobHtPasswd::WriteAdd(file_.c_str(), "ann", "pw", 0), HOB_HTP_NO_ACCESS);
+  EXPECT_EQ(New("ann", "pw", 0), HOB_HTP_NO_ACCESS);
+  EXPECT_EQ(Add("ann", "pw", 0), HOB_HTP_NO_ACCESS);
   EXPECT_FALSE(ToolRan());
 }
 
 TEST_F(HtPasswdTest, ToolExitingNonZeroFailsAndLeavesTheFileAsItWas) {
   StandIn(3);
   hobtest::WriteWhole(file_, "old:entry\n");
-  EXPECT_EQ(CHobHtPasswd::WriteNew(file_.c_str(), "ann", "pw", 0), HOB_HTP_RUN_FAILED);
-  EXPECT_EQ(CHobHtPasswd::WriteAdd(file_.c_str(), "ann", "pw", 0), HOB_HTP_RUN_FAILED);
+  EXPECT_EQ(New("ann", "pw", 0), HOB_HTP_RUN_FAILED);
+  EXPECT_EQ(Add("ann", "pw", 0), HOB_HTP_RUN_FAILED);
   EXPECT_EQ(hobtest::ReadWhole(file_), "old:entry\n");
 }
 
@@ -212,8 +247,8 @@ TEST_F(HtPasswdTest, BareToolNameIsFoundOnPathAndAMissingToolFails) {
     SCOPED_TRACE(tool);
     go.strHtpasswd = tool;
     EXPECT_STREQ(CHobHtPasswd::Encrypt("ann", "pw", 0).m_pszText, "-1");
-    EXPECT_EQ(CHobHtPasswd::WriteNew(file_.c_str(), "ann", "pw", 0), HOB_HTP_RUN_FAILED);
-    EXPECT_EQ(CHobHtPasswd::WriteAdd(file_.c_str(), "ann", "pw", 0), HOB_HTP_RUN_FAILED);
+    EXPECT_EQ(New("ann", "pw", 0), HOB_HTP_RUN_FAILED);
+    EXPECT_EQ(Add("ann", "pw", 0), HOB_HTP_RUN_FAILED);
   }
 }
 
@@ -234,12 +269,12 @@ TEST_F(HtPasswdTest, FileLockedByAnotherProcessIsBusyAndRunsNothing) {
   char byte = 0;
   ASSERT_EQ(read(ready[0], &byte, 1), 1);
   ASSERT_EQ(byte, 'y');
-  EXPECT_EQ(CHobHtPasswd::WriteNew(file_.c_str(), "ann", "pw", 0), HOB_HTP_BUSY);
-  EXPECT_EQ(CHobHtPasswd::WriteAdd(file_.c_str(), "ann", "pw", 0), HOB_HTP_BUSY);
+  EXPECT_EQ(New("ann", "pw", 0), HOB_HTP_BUSY);
+  EXPECT_EQ(Add("ann", "pw", 0), HOB_HTP_BUSY);
   EXPECT_FALSE(ToolRan());
   ASSERT_EQ(write(release[1], "x", 1), 1);
   waitpid(child, nullptr, 0);
-  EXPECT_EQ(CHobHtPasswd::WriteAdd(file_.c_str(), "ann", "pw", 0), HOB_HTP_OK);
+  EXPECT_EQ(Add("ann", "pw", 0), HOB_HTP_OK);
   for (int fd : {ready[0], ready[1], release[0], release[1]}) close(fd);
 }
 
@@ -249,7 +284,7 @@ TEST_F(HtPasswdTest, AddEndsAnUnterminatedLastLineFirst) {
                                {"q:xyz\n", "q:xyz\nann:x\n"},
                                {"", "ann:x\n"}}) {
     hobtest::WriteWhole(file_, before);
-    EXPECT_EQ(CHobHtPasswd::WriteAdd(file_.c_str(), "ann", "pw", 0), HOB_HTP_OK);
+    EXPECT_EQ(Add("ann", "pw", 0), HOB_HTP_OK);
     EXPECT_EQ(hobtest::ReadWhole(file_), after);
   }
 }
@@ -257,7 +292,7 @@ TEST_F(HtPasswdTest, AddEndsAnUnterminatedLastLineFirst) {
 TEST_F(HtPasswdTest, WrittenFileGetsTheProgramsModeAndTheTraceHidesThePassword) {
   StandIn(0);
   mode_t mask = umask(077);
-  EXPECT_EQ(CHobHtPasswd::WriteNew(file_.c_str(), "ann", "s3cr3t", 0), HOB_HTP_OK);
+  EXPECT_EQ(New("ann", "s3cr3t", 0), HOB_HTP_OK);
   umask(mask);
   EXPECT_EQ(CHobFile::GetFileAttr(file_.c_str()) & 07777, 0666);
   CHobHtPasswd::Encrypt("ann", "s3cr3t", 0);
@@ -269,11 +304,11 @@ TEST_F(HtPasswdTest, WrittenFileGetsTheProgramsModeAndTheTraceHidesThePassword) 
 TEST_F(HtPasswdTest, DeleteAndVerifyPassTheirOptionWordsAndTheUser) {
   StandIn(0);
   hobtest::WriteWhole(file_, "ann:x\n-bob:y\n");
-  EXPECT_EQ(CHobHtPasswd::Delete(file_.c_str(), "-bob"), HOB_HTP_OK);
+  EXPECT_EQ(Delete("-bob"), HOB_HTP_OK);
   EXPECT_EQ(Argv(), (Lines{"-D", "--", "COPY", "-bob"}));
   EXPECT_EQ(Stdin(), "");
-  EXPECT_EQ(CHobHtPasswd::Verify(file_.c_str(), "ann", "p w"), HOB_HTP_OK);
-  EXPECT_EQ(Argv(), (Lines{"-iv", "--", file_, "ann"}));
+  EXPECT_EQ(Verify("ann", "p w"), HOB_HTP_OK);
+  EXPECT_EQ(Argv(), (Lines{"-iv", "--", "COPY", "ann"}));
   EXPECT_EQ(Stdin(), "p w\n");
 }
 
@@ -281,14 +316,96 @@ TEST_F(HtPasswdTest, DeleteAndVerifyPassTheirOptionWordsAndTheUser) {
 TEST_F(HtPasswdTest, UserNotInTheFileIsReportedAndRunsNothing) {
   StandIn(0);
   hobtest::WriteWhole(file_, "ann:x\n# bob:y\nbob\n");
-  EXPECT_EQ(CHobHtPasswd::Delete(file_.c_str(), "bob"), HOB_HTP_NO_USER);
-  EXPECT_EQ(CHobHtPasswd::Verify(file_.c_str(), "bob", "pw"), HOB_HTP_NO_USER);
-  EXPECT_EQ(CHobHtPasswd::Delete(file_.c_str(), "an"), HOB_HTP_NO_USER);
+  EXPECT_EQ(Delete("bob"), HOB_HTP_NO_USER);
+  EXPECT_EQ(Verify("bob", "pw"), HOB_HTP_NO_USER);
+  EXPECT_EQ(Delete("an"), HOB_HTP_NO_USER);
   EXPECT_FALSE(ToolRan());
   remove(file_.c_str());
-  EXPECT_EQ(CHobHtPasswd::Delete(file_.c_str(), "ann"), HOB_HTP_MISSING);
-  CHobStrAry names(0, 10), kinds(0, 10);
-  EXPECT_EQ(CHobHtPasswd::List(file_.c_str(), names, kinds), HOB_HTP_MISSING);
+  EXPECT_EQ(Delete("ann"), HOB_HTP_MISSING);
+  EXPECT_EQ(List(), Lines{std::to_string(HOB_HTP_MISSING)});
+}
+
+// The check of a changed file, on before and after as file contents: its
+// code, with the users counted in after.
+int Check(const std::string& before, const std::string& after, const char* user, int kind,
+          int* users = nullptr) {
+  hobtest::TempDir t;
+  hobtest::WriteWhole(t.Path("before"), before);
+  hobtest::WriteWhole(t.Path("after"), after);
+  int b = open(t.Path("before").c_str(), O_RDONLY);
+  int a = open(t.Path("after").c_str(), O_RDONLY);
+  CHobHtCount count = {-1, -1, false};
+  int result = CHobHtPasswd::CheckChange(b, a, user, kind, -1, &count);
+  close(a);
+  close(b);
+  if (users != nullptr) *users = count.nUsers;
+  return result;
+}
+
+// One refusal per reason: each is a way a tool's result can lose or forge
+// an entry.
+TEST(HtPasswdCheckChange, EachWayOfNotMakingTheChangeIsRefused) {
+  const std::string before = "ann:1\n# note\nbob:2\ncid:3\n";
+  const std::string zero("bob:\0\n", 6);
+  const struct {
+    const char* what;
+    const char* user;
+    int kind;
+    std::string after;
+    int expected;
+  } cases[] = {
+      {"add at the end", "dee", HOB_HTP_ADD, before + "dee:4\n", HOB_HTP_OK},
+      {"change in place", "bob", HOB_HTP_ADD, "ann:1\n# note\nbob:9\ncid:3\n", HOB_HTP_OK},
+      {"delete", "bob", HOB_HTP_DELETE, "ann:1\n# note\ncid:3\n", HOB_HTP_OK},
+      {"users after the changed one dropped", "bob", HOB_HTP_ADD, "ann:1\n# note\nbob:9\n",
+       HOB_CHECK_LINES_DROPPED},
+      {"all dropped but the user", "bob", HOB_HTP_ADD, "bob:9\n", HOB_CHECK_LINES_DROPPED},
+      {"a comment dropped", "bob", HOB_HTP_ADD, "ann:1\nbob:9\ncid:3\n", HOB_CHECK_LINE_CHANGED},
+      {"another entry changed", "bob", HOB_HTP_ADD, "ann:X\n# note\nbob:9\ncid:3\n",
+       HOB_CHECK_LINE_CHANGED},
+      {"another user added", "dee", HOB_HTP_ADD, before + "dee:4\neve:5\n", HOB_CHECK_LINE_CHANGED},
+      {"a line duplicated", "bob", HOB_HTP_ADD, "ann:1\nann:1\n# note\nbob:9\ncid:3\n",
+       HOB_CHECK_LINE_CHANGED},
+      {"lines swapped", "bob", HOB_HTP_ADD, "# note\nann:1\nbob:9\ncid:3\n",
+       HOB_CHECK_LINE_CHANGED},
+      {"truncated mid-line", "bob", HOB_HTP_ADD,
+       "ann:1\n# note\nbob:9\ncid:", HOB_CHECK_LINE_CHANGED},
+      {"an entry without hash", "bob", HOB_HTP_ADD, "ann:1\n# note\nbob:\ncid:3\n",
+       HOB_CHECK_NO_HASH},
+      {"the user not added", "dee", HOB_HTP_ADD, before, HOB_CHECK_USER_MISSING},
+      {"the user still there", "bob", HOB_HTP_DELETE, before, HOB_CHECK_USER_LEFT},
+      {"a zero byte in the result", "dee", HOB_HTP_ADD, before + zero, HOB_CHECK_DAMAGED},
+      {"a line too long to read back", "dee", HOB_HTP_ADD,
+       before + "dee:" + std::string(70000, 'x') + "\n", HOB_CHECK_DAMAGED},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(Check(before, c.after, c.user, c.kind), c.expected) << c.what;
+  }
+  // Create keeps nothing of before; only the user may be there.
+  EXPECT_EQ(Check(before, "bob:9\n", "bob", HOB_HTP_CREATE), HOB_HTP_OK);
+  EXPECT_EQ(Check(before, "ann:1\nbob:9\n", "bob", HOB_HTP_CREATE), HOB_CHECK_LINE_CHANGED);
+  // A damaged file before the change cannot be carried over.
+  EXPECT_EQ(Check(std::string("ann:\0\n", 6) + "bob:2\n", "bob:9\n", "bob", HOB_HTP_ADD),
+            HOB_HTP_UNREADABLE);
+}
+
+// The same refusals deep inside a large file, read as streams in blocks.
+TEST(HtPasswdCheckChange, LargeFilesAreComparedToTheirLastLine) {
+  std::string before;
+  for (int i = 0; i < 100000; i++) before += "user" + std::to_string(i) + ":{SHA}hash=\n";
+  int users = 0;
+  EXPECT_EQ(Check(before, before + "new:x\n", "new", HOB_HTP_ADD, &users), HOB_HTP_OK);
+  EXPECT_EQ(users, 100001);
+  std::string withoutLast = before.substr(0, before.rfind("user99999:"));
+  EXPECT_EQ(Check(before, withoutLast + "new:x\n", "new", HOB_HTP_ADD), HOB_CHECK_LINES_DROPPED);
+  EXPECT_EQ(Check(before, withoutLast, "user99999", HOB_HTP_DELETE, &users), HOB_HTP_OK);
+  EXPECT_EQ(users, 99999);
+  size_t middle = before.find("user50000:");
+  std::string duplicated =
+      before.substr(0, middle) + before.substr(middle, 20) + before.substr(middle) + "new:x\n";
+  EXPECT_EQ(Check(before, duplicated, "new", HOB_HTP_ADD), HOB_CHECK_LINE_CHANGED);
+  EXPECT_EQ(Check(before, before.substr(0, before.size() - 5) + "\nnew:x\n", "new", HOB_HTP_ADD),
+            HOB_CHECK_LINE_CHANGED);
 }
 
 TEST(HtPasswdHashKind, EachHashIsNamedByItsForm) {
@@ -330,8 +447,8 @@ TEST_F(RealToolTest, NewThenAddSwapInANewFileAndKeepBothUsers) {
   int old = open(file_.c_str(), O_RDONLY);
   struct stat before, after;
   ASSERT_EQ(fstat(old, &before), 0);
-  ASSERT_EQ(CHobHtPasswd::WriteNew(file_.c_str(), "ann", "pw-a", 0), HOB_HTP_OK);
-  ASSERT_EQ(CHobHtPasswd::WriteAdd(file_.c_str(), "bob", "pw-b", 2), HOB_HTP_OK);
+  ASSERT_EQ(New("ann", "pw-a", 0), HOB_HTP_OK);
+  ASSERT_EQ(Add("bob", "pw-b", 2), HOB_HTP_OK);
   ASSERT_EQ(stat(file_.c_str(), &after), 0);
   EXPECT_NE(after.st_ino, before.st_ino);
   close(old);
@@ -347,7 +464,7 @@ TEST_F(RealToolTest, NewThenAddSwapInANewFileAndKeepBothUsers) {
 }
 
 TEST_F(RealToolTest, ConcurrentAddsLoseNoUserThatWasReportedAdded) {
-  ASSERT_EQ(CHobHtPasswd::WriteNew(file_.c_str(), "first", "pw", 1), HOB_HTP_OK);
+  ASSERT_EQ(New("first", "pw", 1), HOB_HTP_OK);
   int start[2];
   ASSERT_EQ(pipe(start), 0);
   fflush(nullptr);
@@ -359,7 +476,7 @@ TEST_F(RealToolTest, ConcurrentAddsLoseNoUserThatWasReportedAdded) {
       close(start[1]);
       (void)!read(start[0], &byte, 1);  // all start together when the pipe closes
       std::string user = "user" + std::to_string(i);
-      _exit(-CHobHtPasswd::WriteAdd(file_.c_str(), user.c_str(), "pw", 1));
+      _exit(-Add(user.c_str(), "pw", 1));
     }
     children.push_back(child);
   }
@@ -380,23 +497,22 @@ TEST_F(RealToolTest, ConcurrentAddsLoseNoUserThatWasReportedAdded) {
 
 TEST_F(RealToolTest, EveryTypeIsListedByKindAndVerifiesAndDeleteRemovesOneUser) {
   const char* const kinds[] = {"crypt", "MD5", "SHA-1", "bcrypt", "SHA-256", "SHA-512"};
-  ASSERT_EQ(CHobHtPasswd::WriteNew(file_.c_str(), "u0", "pw0", 0), HOB_HTP_OK);
+  ASSERT_EQ(New("u0", "pw0", 0), HOB_HTP_OK);
   for (int type = 1; type <= 5; type++) {
     std::string user = "u" + std::to_string(type), pass = "pw" + std::to_string(type);
-    ASSERT_EQ(CHobHtPasswd::WriteAdd(file_.c_str(), user.c_str(), pass.c_str(), type), HOB_HTP_OK);
+    ASSERT_EQ(Add(user.c_str(), pass.c_str(), type), HOB_HTP_OK);
   }
-  CHobStrAry names(0, 10), listed(0, 10);
-  ASSERT_EQ(CHobHtPasswd::List(file_.c_str(), names, listed), 6);
+  Lines listed = List();
+  ASSERT_EQ(listed.size(), 6u);
   for (int type = 0; type <= 5; type++) {
     std::string user = "u" + std::to_string(type), pass = "pw" + std::to_string(type);
-    EXPECT_STREQ(names.items[type].m_pszText, user.c_str());
-    EXPECT_STREQ(listed.items[type].m_pszText, kinds[type]);
-    EXPECT_EQ(CHobHtPasswd::Verify(file_.c_str(), user.c_str(), pass.c_str()), HOB_HTP_OK) << user;
-    EXPECT_EQ(CHobHtPasswd::Verify(file_.c_str(), user.c_str(), "wrong"), HOB_HTP_MISMATCH);
+    EXPECT_EQ(listed[type], user + " " + kinds[type]);
+    EXPECT_EQ(Verify(user.c_str(), pass.c_str()), HOB_HTP_OK) << user;
+    EXPECT_EQ(Verify(user.c_str(), "wrong"), HOB_HTP_MISMATCH);
   }
-  EXPECT_EQ(CHobHtPasswd::Delete(file_.c_str(), "u3"), HOB_HTP_OK);
-  ASSERT_EQ(CHobHtPasswd::List(file_.c_str(), names, listed), 5);
-  EXPECT_EQ(CHobHtPasswd::Verify(file_.c_str(), "u3", "pw3"), HOB_HTP_NO_USER);
+  EXPECT_EQ(Delete("u3"), HOB_HTP_OK);
+  ASSERT_EQ(List().size(), 5u);
+  EXPECT_EQ(Verify("u3", "pw3"), HOB_HTP_NO_USER);
   EXPECT_TRUE(hobtest::Verifies(file_, "u5", "pw5"));
 }
 
