@@ -512,16 +512,23 @@ const char* CheckSubmission(const CHobForm& form, const Submission& in, const Se
   return nullptr;
 }
 
+// The path of the directory open as dir, or, where it could not be opened,
+// of what typed names now (a link as its last component followed), or of
+// typed with ".." resolved as text when it names nothing.
+CHobString ResolvedPath(const CHobDir& dir, const CHobString& typed) {
+  if (dir.m_nFd >= 0) return dir.RealPath();
+  char real[PATH_MAX];
+  return realpath(typed.m_pszText, real) != nullptr ? CHobString(real) : LexicalPath(typed);
+}
+
 // Opens the directory of in for action and checks where it lies. Returns
 // the key of the message that refuses it, or null. With base directories
-// set, every action, show included, is refused outside them; where the
-// directory cannot be opened its path is judged as typed, ".." resolved.
+// set, every action, show included, is refused outside them.
 const char* OpenDirectory(const Submission& in, const Action& action, const Settings& settings,
                           CHobDir& dir) {
   int opened = dir.Open(in.dir.m_pszText);
-  if (!settings.basedirs.IsEmpty()) {
-    CHobString resolved = opened == HOB_DIR_OK ? dir.RealPath() : LexicalPath(in.dir);
-    if (!IsInsideBase(resolved, settings.basedirs)) return "msg43";
+  if (!settings.basedirs.IsEmpty() && !IsInsideBase(ResolvedPath(dir, in.dir), settings.basedirs)) {
+    return "msg43";
   }
   if (!action.bDir) return nullptr;
   switch (opened) {

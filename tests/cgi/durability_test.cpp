@@ -175,4 +175,33 @@ TEST_F(Durability, FileInADirectoryTheServerCannotWriteIsRestoredAfterEveryFailu
   }
 }
 
+// Where only the password file is writable, a disk that fills while the
+// result is written into it gets the file written back from the backup.
+TEST_F(Durability, FullDiskWhileWritingInPlaceWritesTheFileBack) {
+  const std::string dir = site.Path("full");
+  mkdir(dir.c_str(), 0755);
+  if (mount("tmpfs", dir.c_str(), "tmpfs", 0, "size=1m") != 0) {
+    GTEST_SKIP() << "this machine refuses to mount a small tmpfs: " << strerror(errno);
+  }
+  // A file of whole pages, and the rest of the disk filled: one more line
+  // needs a page there is not.
+  std::string users = ManyUsers(5000);
+  while (users.size() < 54 * 4096) users += "#\n";
+  const std::string file = dir + "/.htpasswd";
+  cgi::WriteWhole(file, users);
+  int filler = open((dir + "/filler").c_str(), O_WRONLY | O_CREAT, 0600);
+  std::string block(4096, 'x');
+  while (write(filler, block.data(), block.size()) > 0) {
+  }
+  close(filler);
+  ASSERT_EQ(0, chown(file.c_str(), 65534, 65534));
+  ASSERT_EQ(0, chown(site.dir().c_str(), 65534, 65534));
+  site.RunAsNobody();
+  UseTool("tool", "exec htpasswd \"$@\"\n");
+  cgi::Result r = Add(dir, "newuser");
+  EXPECT_EQ(cgi::kHeader + "[M92]", r.out);
+  EXPECT_TRUE(users == cgi::ReadWhole(file)) << "the file was not written back whole";
+  umount(dir.c_str());
+}
+
 }  // namespace
