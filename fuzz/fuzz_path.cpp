@@ -23,8 +23,9 @@ bool SameMembers(const CHobStrPath& a, const CHobStrPath& b) {
 }
 
 // The file name is base and extension; the extension is empty or starts at
-// the file name's last ".". In text without two-byte characters no piece
-// holds a separator and only a leading "" component is empty.
+// the file name's last ".". No piece holds a "/", which is never the second
+// byte of a two-byte character. In text without two-byte characters no piece
+// holds a "\\" either and only a leading "" component is empty.
 void CheckSplit(const CHobStrPath& path, const std::string& text) {
   FUZZ_CHECK(path.m_strBase + path.m_strExt == path.m_strFile);
   const std::string ext = path.m_strExt.m_pszText;
@@ -36,6 +37,9 @@ void CheckSplit(const CHobStrPath& path, const std::string& text) {
     total += path.m_aryDir.items[i].GetLength();
   }
   FUZZ_CHECK(total <= text.size());
+  FUZZ_CHECK(path.m_strFile.Find("/") < 0);
+  for (int i = 0; i < path.m_aryDir.count; i++) FUZZ_CHECK(path.m_aryDir.items[i].Find("/") < 0);
+  if (!text.empty() && text.back() == '/') FUZZ_CHECK(path.m_strFile.IsEmpty());
 
   const int code = CHobString::IsCode(text.c_str());
   if (code == HOB_CODE_EUC || code == HOB_CODE_SJIS) return;
@@ -45,7 +49,6 @@ void CheckSplit(const CHobStrPath& path, const std::string& text) {
     FUZZ_CHECK(component.FindOneOf("/\\") < 0);
     FUZZ_CHECK(!component.IsEmpty() || (i == 0 && IsSeparator(text[0])));
   }
-  if (!text.empty() && text.back() == '/') FUZZ_CHECK(path.m_strFile.IsEmpty());
   const std::string joined = path.Directory("/").m_pszText;
   FUZZ_CHECK(joined.find("//") == std::string::npos);
   FUZZ_CHECK(path.FullPath("/") == (joined + "/" + path.m_strFile.m_pszText).c_str());
@@ -64,8 +67,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   CheckSplit(path, text);
   path.Directory(nullptr);
 
-  // The normalised directory: a trailing separator makes every piece a
-  // component, unless it is the second byte of a two-byte character.
+  // The normalised directory: a trailing "/" makes every piece a component.
   CHobStrPath dir;
   dir.Split((text + "/").c_str());
   CheckSplit(dir, text + "/");

@@ -10,12 +10,13 @@ bool IsMissing(const char* bytes, int length) { return bytes == nullptr || lengt
 
 }  // namespace
 
-CHobBufAry::CHobBufAry(int size, int step) : items(nullptr), count(0), capacity(0), growBy(step) {
+CHobBufAry::CHobBufAry(int size, int step)
+    : items(nullptr), count(0), capacity(0), allocated(0), growBy(step) {
   SetSize(size, false);
 }
 
 CHobBufAry::CHobBufAry(const CHobBufAry& other)
-    : items(nullptr), count(0), capacity(0), growBy(other.growBy) {
+    : items(nullptr), count(0), capacity(0), allocated(0), growBy(other.growBy) {
   HobSlotsCopy(*this, other);
 }
 

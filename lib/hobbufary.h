@@ -6,7 +6,9 @@
 
 class CHobBufAry {
  public:
-  // An array of size empty buffers; growBy slots are added beyond each request.
+  // An array of size empty buffers; growBy slots are added beyond each request
+  // that outgrows the capacity. Growing moves the buffers to their new slots
+  // without copying their bytes.
   explicit CHobBufAry(int size = 0, int growBy = 10);
   CHobBufAry(const CHobBufAry& other);
   CHobBufAry& operator=(const CHobBufAry& other);
@@ -14,7 +16,9 @@ class CHobBufAry {
 
   // Element i, or null when i is negative or >= count.
   CHobBuffer* GetAt(int i) const;
-  // Set count to n; a new array keeps the first elements only when keep is true.
+  // Set count to n. Within the capacity only count changes; otherwise the
+  // capacity is set as HobSlotsSetSize (hobslots.h) says and the first
+  // min(count, n) elements are kept when keep is true, else all emptied.
   void SetSize(int n, bool keep);
   // Append a copy; returns its index. The pointer forms copy n bytes from src
   // (n = 0: an empty buffer). In Add, SetAt and InsertAt the value may be, or
@@ -45,10 +49,11 @@ class CHobBufAry {
   int SetToken(const char* src, unsigned len, const char* begin, int beginLen, const char* end,
                int endLen);
 
-  CHobBuffer* items;
-  int count;
-  int capacity;
-  int growBy;
+  CHobBuffer* items;  // allocated elements, or null when allocated is 0
+  int count;          // elements in use
+  int capacity;       // elements count may reach before growBy slots are added again
+  int allocated;      // elements in items, at least capacity
+  int growBy;         // slots added beyond a request that outgrows the capacity
 };
 
 #endif  // HOB_HOBBUFARY_H_

@@ -1,32 +1,75 @@
 // The storage scheme shared by CHobStrAry, CHobBufAry and CHobTagMap<T>. Each
-// container has the public fields items (one array of capacity slots, null
-// when capacity is 0), count (slots in use), capacity and growBy. Slots from
-// count to capacity - 1 always hold default values, because slots are only
-// vacated by moving to a new array or by RemoveAt emptying the last one.
+// container has the public fields items (one array of allocated slots, null
+// when allocated is 0), count (slots in use), capacity (the slots count may
+// grow to before the growBy rule of HobSlotsSetSize applies again), allocated
+// and growBy. Slots from count to allocated - 1 always hold default values,
+// because slots are only vacated by moving to a new array or by RemoveAt
+// emptying the last one.
 #ifndef HOB_HOBSLOTS_H_
 #define HOB_HOBSLOTS_H_
 
 #include <type_traits>
+#include <utility>
 
-// Destroy every slot and release the array: items null, count and capacity 0.
+#include "hobbuffer.h"
+#include "hobstring.h"
+
+// Give to the value of from without copying the bytes it owns: the block
+// changes owner. from is left holding to's old value, fit to be assigned or
+// destroyed.
+inline void HobSlotMove(CHobString& to, CHobString& from) {
+  std::swap(to.m_pszText, from.m_pszText);
+}
+
+inline void HobSlotMove(CHobBuffer& to, CHobBuffer& from) {
+  std::swap(to.data, from.data);
+  std::swap(to.length, from.length);
+}
+
+// Any other slot type by its own move assignment, which for a class without
+// one is its copy assignment.
+template <class Slot>
+void HobSlotMove(Slot& to, Slot& from) {
+  to = std::move(from);
+}
+
+// Destroy every slot and release the array: items null, count, capacity and
+// allocated 0.
 template <class Slots>
 void HobSlotsRelease(Slots& s) {
   delete[] s.items;
   s.items = nullptr;
   s.count = 0;
   s.capacity = 0;
+  s.allocated = 0;
 }
 
-// Arrays up to this many slots grow by growBy slots at a time. Past it they
-// grow by half their size as well, so that splitting a request into hundreds
-// of thousands of pieces costs linear, not quadratic, time.
+// Move to a new array of allocated default slots, taking the first kept slots
+// along. REQUIRES: kept <= count and kept <= allocated.
+template <class Slots>
+void HobSlotsMoveTo(Slots& s, int allocated, int kept) {
+  auto* fresh = new std::remove_pointer_t<decltype(s.items)>[allocated];
+  for (int i = 0; i < kept; i++) HobSlotMove(fresh[i], s.items[i]);
+  delete[] s.items;
+  s.items = fresh;
+  s.allocated = allocated;
+}
+
+// Up to this many slots the capacity grows by growBy slots beyond each
+// request that outgrows it; past it by half the request as well.
 constexpr int kHobSlotsLinearLimit = 1024;
 
 // Set s.count to n; n <= 0 releases the array. Growing within the capacity
-// only changes count. Growing past the capacity, or shrinking, moves to a new
-// array of n + growBy default slots (a negative growBy counts as 0; past
-// kHobSlotsLinearLimit, n / 2 more); the first min(count, n) slots are
-// assigned into it when keep is true.
+// only changes count. Growing past the capacity, or shrinking, sets the
+// capacity to n + growBy (a negative growBy counts as 0; when growing past
+// kHobSlotsLinearLimit, n / 2 more) and leaves the first min(count, n) slots
+// as they were when keep is true, else every slot default.
+//
+// The array itself is replaced only when shrinking (by one of exactly the new
+// capacity, so the memory is given back), when keep is false, or when the new
+// capacity outgrows it: then by one at least half as large again, so that n
+// appends move each slot a bounded number of times whatever growBy is. Slots
+// move to a new array without a copy of what they hold.
 template <class Slots>
 void HobSlotsSetSize(Slots& s, int n, bool keep) {
   if (n <= 0) {
@@ -40,11 +83,12 @@ void HobSlotsSetSize(Slots& s, int n, bool keep) {
   if (!keep) HobSlotsRelease(s);
   int capacity = n + (s.growBy > 0 ? s.growBy : 0);
   if (n > kHobSlotsLinearLimit && n > s.capacity) capacity += n / 2;
-  auto* fresh = new std::remove_pointer_t<decltype(s.items)>[capacity];
-  int kept = s.count < n ? s.count : n;
-  for (int i = 0; i < kept; i++) fresh[i] = s.items[i];
-  delete[] s.items;
-  s.items = fresh;
+  if (n < s.count) {
+    HobSlotsMoveTo(s, capacity, n);
+  } else if (capacity > s.allocated) {
+    const int grown = s.allocated + s.allocated / 2;
+    HobSlotsMoveTo(s, capacity > grown ? capacity : grown, s.count);
+  }
   s.count = n;
   s.capacity = capacity;
 }
@@ -76,7 +120,7 @@ void HobSlotsInsertAt(Slots& s, int i, const Slot& value) {
     return;
   }
   HobSlotsSetSize(s, s.count + 1, true);
-  for (int k = s.count - 1; k > i; k--) s.items[k] = s.items[k - 1];
+  for (int k = s.count - 1; k > i; k--) HobSlotMove(s.items[k], s.items[k - 1]);
   s.items[i] = value;
 }
 
@@ -85,7 +129,7 @@ void HobSlotsInsertAt(Slots& s, int i, const Slot& value) {
 template <class Slots>
 void HobSlotsRemoveAt(Slots& s, int i) {
   if (i < 0 || i >= s.count) return;
-  for (int k = i; k < s.count - 1; k++) s.items[k] = s.items[k + 1];
+  for (int k = i; k < s.count - 1; k++) HobSlotMove(s.items[k], s.items[k + 1]);
   s.items[s.count - 1] = std::remove_pointer_t<decltype(s.items)>();
   s.count--;
 }
@@ -110,10 +154,12 @@ void HobSlotsTakeOver(Slots& to, Slots*& from) {
   to.items = from->items;
   to.count = from->count;
   to.capacity = from->capacity;
+  to.allocated = from->allocated;
   to.growBy = from->growBy;
   from->items = nullptr;
   from->count = 0;
   from->capacity = 0;
+  from->allocated = 0;
   delete from;
   from = nullptr;
 }

@@ -59,12 +59,13 @@ int SetTokenUntil(CHobStrAry& ary, const char* text, const char* marker, unsigne
 
 }  // namespace
 
-CHobStrAry::CHobStrAry(int size, int step) : items(nullptr), count(0), capacity(0), growBy(step) {
+CHobStrAry::CHobStrAry(int size, int step)
+    : items(nullptr), count(0), capacity(0), allocated(0), growBy(step) {
   SetSize(size, false);
 }
 
 CHobStrAry::CHobStrAry(const CHobStrAry& other)
-    : items(nullptr), count(0), capacity(0), growBy(other.growBy) {
+    : items(nullptr), count(0), capacity(0), allocated(0), growBy(other.growBy) {
   HobSlotsCopy(*this, other);
 }
 
@@ -97,16 +98,16 @@ void CHobStrAry::RemoveAll() { HobSlotsRelease(*this); }
 
 void CHobStrAry::Assign(CHobStrAry*& other) { HobSlotsTakeOver(*this, other); }
 
-// qsort orders pointers to the elements; the elements are then copied into a
-// new array of the same capacity in that order.
+// qsort orders pointers to the elements; the elements are then moved into a
+// new array of the same size in that order.
 void CHobStrAry::Sort(int descending) {
   if (count < 2) return;
-  std::vector<const CHobString*> order;
+  std::vector<CHobString*> order;
   for (int i = 0; i < count; i++) order.push_back(items + i);
   qsort(order.data(), order.size(), sizeof(order[0]),
         descending ? CompareDescending : CompareAscending);
-  CHobString* sorted = new CHobString[capacity];
-  for (int i = 0; i < count; i++) sorted[i] = *order[i];
+  CHobString* sorted = new CHobString[allocated];
+  for (int i = 0; i < count; i++) HobSlotMove(sorted[i], *order[i]);
   delete[] items;
   items = sorted;
 }

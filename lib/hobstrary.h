@@ -7,7 +7,9 @@
 
 class CHobStrAry {
  public:
-  // An array of size empty strings; growBy slots are added beyond each request.
+  // An array of size empty strings; growBy slots are added beyond each request
+  // that outgrows the capacity. Growing moves the strings to their new slots
+  // without copying them.
   explicit CHobStrAry(int size = 0, int growBy = 10);
   CHobStrAry(const CHobStrAry& other);
   CHobStrAry& operator=(const CHobStrAry& other);
@@ -16,7 +18,9 @@ class CHobStrAry {
   // Element i, or null when i is negative or >= count. Valid until the next
   // operation that may allocate.
   CHobString* GetAt(int i) const;
-  // Set count to n; a new array keeps the first elements only when keep is true.
+  // Set count to n. Within the capacity only count changes; otherwise the
+  // capacity is set as HobSlotsSetSize (hobslots.h) says and the first
+  // min(count, n) elements are kept when keep is true, else all emptied.
   void SetSize(int n, bool keep);
   // Append a copy of value; returns its index. In Add, SetAt and InsertAt
   // value may point into an element of this array.
@@ -54,10 +58,11 @@ class CHobStrAry {
   // only when code 0 lies outside lo..hi (lo > 0).
   int SetTokenToNotCode(const char* text, const char* marker, unsigned lo, unsigned hi);
 
-  CHobString* items;  // capacity elements, or null when capacity is 0
+  CHobString* items;  // allocated elements, or null when allocated is 0
   int count;          // elements in use
-  int capacity;       // elements allocated
-  int growBy;         // slots added beyond a request when a new array is allocated
+  int capacity;       // elements count may reach before growBy slots are added again
+  int allocated;      // elements in items, at least capacity
+  int growBy;         // slots added beyond a request that outgrows the capacity
 };
 
 #endif  // HOB_HOBSTRARY_H_

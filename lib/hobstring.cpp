@@ -162,22 +162,36 @@ CHobString PercentEncode(const char* text, PercentSet set) {
   return result;
 }
 
-// ASCII case conversion that steps over two-byte characters of the text's code.
+// ASCII case conversion of the first byte of each character of the text's
+// code, so the second byte of a two-byte character, which may be a letter,
+// is left alone.
 CHobString ConvertCase(const CHobString& source, bool toUpper) {
   CHobString result(source);
-  const int code = source.IsCode();
-  unsigned char* p = reinterpret_cast<unsigned char*>(result.m_pszText);
-  while (*p != '\0') {
-    if (CHobString::IsLeadByte(code, *p)) {
-      if (p[1] == '\0') break;
-      p += 2;
-      continue;
-    }
-    if (toUpper && *p >= 'a' && *p <= 'z') *p = static_cast<unsigned char>(*p - 'a' + 'A');
-    if (!toUpper && *p >= 'A' && *p <= 'Z') *p = static_cast<unsigned char>(*p - 'A' + 'a');
-    ++p;
+  const int code = CHobString::StepCode(result.m_pszText);
+  char* text = result.m_pszText;
+  for (int length; (length = CHobString::CharLength(code, text)) > 0; text += length) {
+    if (toUpper && *text >= 'a' && *text <= 'z') *text = static_cast<char>(*text - 'a' + 'A');
+    if (!toUpper && *text >= 'A' && *text <= 'Z') *text = static_cast<char>(*text - 'A' + 'a');
   }
   return result;
+}
+
+// True when byte may follow lead in a character of the given code: in
+// Shift_JIS 0x40-0x7E or 0x80-0xFC, in EUC-JP 0xA1-0xFE (0xA1-0xDF after
+// 0x8E, which introduces a half-width katakana). Never "/"; in Shift_JIS "\\".
+bool IsTrailByte(int code, unsigned char lead, unsigned char byte) {
+  if (code == HOB_CODE_SJIS)
+    return (byte >= 0x40 && byte <= 0x7E) || (byte >= 0x80 && byte <= 0xFC);
+  if (lead == 0x8E) return byte >= 0xA1 && byte <= 0xDF;
+  return byte >= 0xA1 && byte <= 0xFE;
+}
+
+// True when every byte of 0x80 and above belongs to an EUC-JP character.
+bool IsEucJp(const char* text) {
+  for (int length; (length = CHobString::CharLength(HOB_CODE_EUC, text)) > 0; text += length) {
+    if (length == 1 && static_cast<unsigned char>(*text) >= 0x80) return false;
+  }
+  return true;
 }
 
 }  // namespace
@@ -438,28 +452,14 @@ CHobString& CHobString::TrimLeft() {
   return *this;
 }
 
-// Scans from the start so that the second byte of a Shift_JIS character,
-// which may be 0x20, is never taken for white space.
+// No byte of a two-byte character is white space (see CharLength), so the
+// text is trimmed byte by byte whatever its code.
 CHobString& CHobString::TrimRight() {
   if (m_pszText == nullptr) return *this;
-  const int code = IsCode() == HOB_CODE_SJIS ? HOB_CODE_SJIS : HOB_CODE_NONE;
-  const unsigned char* text = reinterpret_cast<const unsigned char*>(m_pszText);
-  int i = 0;
-  int runStart = -1;
-  while (text[i] != '\0') {
-    if (IsLeadByte(code, text[i])) {
-      runStart = -1;
-      if (text[i + 1] == '\0') break;
-      i += 2;
-    } else if (IsWhiteSpace(text[i])) {
-      if (runStart < 0) runStart = i;
-      ++i;
-    } else {
-      runStart = -1;
-      ++i;
-    }
-  }
-  if (runStart >= 0) Adopt(*this, CopyBlock(m_pszText, static_cast<size_t>(runStart)));
+  const int length = GetLength();
+  int end = length;
+  while (end > 0 && IsWhiteSpace(static_cast<unsigned char>(m_pszText[end - 1]))) --end;
+  if (end < length) Adopt(*this, CopyBlock(m_pszText, static_cast<size_t>(end)));
   return *this;
 }
 
@@ -544,9 +544,25 @@ int CHobString::IsCode(const char* text) {
 int CHobString::IsCode() const { return IsCode(m_pszText); }
 
 bool CHobString::IsLeadByte(int code, unsigned char byte) {
-  if (code == HOB_CODE_EUC) return byte >= 0x80;
-  if (code == HOB_CODE_SJIS) return (byte >= 0x80 && byte <= 0xA0) || byte >= 0xE0;
+  if (code == HOB_CODE_EUC) return byte == 0x8E || byte == 0x8F || (byte >= 0xA1 && byte <= 0xFE);
+  if (code == HOB_CODE_SJIS)
+    return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
   return false;
+}
+
+// A lead byte without a byte that may follow it stands alone, so a Latin-1
+// "\xE9" before a "/" leaves the "/" a byte of its own.
+int CHobString::CharLength(int code, const char* text) {
+  const unsigned char* p = reinterpret_cast<const unsigned char*>(text);
+  if (p[0] == '\0') return 0;
+  if (!IsLeadByte(code, p[0]) || !IsTrailByte(code, p[0], p[1])) return 1;
+  if (code == HOB_CODE_EUC && p[0] == 0x8F) return IsTrailByte(code, p[1], p[2]) ? 3 : 1;
+  return 2;
+}
+
+int CHobString::StepCode(const char* text) {
+  const int code = IsCode(text);
+  return code == HOB_CODE_EUC && !IsEucJp(text) ? HOB_CODE_SJIS : code;
 }
 
 CHobString CHobString::CharToPerHexAll() const {

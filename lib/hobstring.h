@@ -116,8 +116,8 @@ class CHobString {
   static int FindIn(const char* text, int length, const char* pattern, int start);
   static int FindNoCaseIn(const char* text, int length, const char* pattern, int start);
 
-  // Remove leading / trailing / both runs of the six C white-space bytes.
-  // TrimRight never examines the second byte of a Shift_JIS character.
+  // Remove leading / trailing / both runs of the six C white-space bytes
+  // (none of which is ever the second byte of a two-byte character).
   CHobString& TrimLeft();
   CHobString& TrimRight();
   CHobString& Trim();
@@ -144,8 +144,19 @@ class CHobString {
   // The Japanese character code of text (HOB_CODE_*); 0 for null or "".
   static int IsCode(const char* text);
   int IsCode() const;
-  // True when byte begins a two-byte character in text of the given code.
+  // True when byte begins a two-byte character in text of the given code
+  // (Shift_JIS 0x81-0x9F and 0xE0-0xFC; EUC-JP 0x8E, 0x8F and 0xA1-0xFE).
   static bool IsLeadByte(int code, unsigned char byte);
+  // Bytes of the character text begins with, in text of the given code: 2 for
+  // a lead byte followed by a byte that may follow it in that code (Shift_JIS
+  // 0x40-0x7E or 0x80-0xFC, "\\" among them; EUC-JP 0xA1-0xFE; never "/",
+  // white space or NUL), 3 for an EUC-JP 0x8F followed by two such bytes,
+  // else 1; 0 at the terminator. REQUIRES: text != nullptr.
+  static int CharLength(int code, const char* text);
+  // The code to step through text with CharLength: IsCode(text), but
+  // Shift_JIS for text that IsCode takes for EUC-JP and that is not
+  // well-formed EUC-JP (Shift_JIS half-width katakana look like EUC-JP pairs).
+  static int StepCode(const char* text);
 
   // Percent-encodings: every byte but space; all but the URL-safe set;
   // all but the URL-safe set and "/". Space becomes "+".
@@ -159,7 +170,8 @@ class CHobString {
   // Decoding of hex digit pairs; the result ends at the first decoded NUL.
   CHobString HexToChar() const;
 
-  // ASCII case conversion that leaves the second byte of a two-byte character alone.
+  // ASCII case conversion that leaves the second byte of a two-byte character
+  // (as CharLength finds them in the code StepCode gives) alone.
   CHobString ToLower() const;
   CHobString ToUpper() const;
 

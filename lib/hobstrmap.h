@@ -14,10 +14,17 @@ class CHobTagMap {
   struct Entry {
     CHobString tag;
     T data;
+
+    // Moves the tag and the data each as HobSlotMove moves a slot of its type.
+    friend void HobSlotMove(Entry& to, Entry& from) {
+      HobSlotMove(to.tag, from.tag);
+      HobSlotMove(to.data, from.data);
+    }
   };
 
-  CHobTagMap() : items(nullptr), count(0), capacity(0), growBy(10) {}
-  CHobTagMap(const CHobTagMap& other) : items(nullptr), count(0), capacity(0), growBy(10) {
+  CHobTagMap() : items(nullptr), count(0), capacity(0), allocated(0), growBy(10) {}
+  CHobTagMap(const CHobTagMap& other)
+      : items(nullptr), count(0), capacity(0), allocated(0), growBy(10) {
     HobSlotsCopy(*this, other);
   }
   CHobTagMap& operator=(const CHobTagMap& other) {
@@ -27,8 +34,9 @@ class CHobTagMap {
   virtual ~CHobTagMap() { RemoveAll(); }
 
   // Set the number of entries in use to n. Within the capacity only count
-  // changes; otherwise a new array of n + growBy slots is allocated and, when
-  // keep is true, the first min(count, n) entries are copied into it.
+  // changes; otherwise the capacity becomes n + growBy and, when keep is true,
+  // the first min(count, n) entries are kept (moved, not copied, when the
+  // array is replaced), else every entry is emptied.
   void SetSize(int n, bool keep) { HobSlotsSetSize(*this, n, keep); }
 
   // Destroy every entry and release the array.
@@ -54,10 +62,11 @@ class CHobTagMap {
     return count - 1;
   }
 
-  Entry* items;  // capacity slots, or null when capacity is 0
-  int count;     // entries in use
-  int capacity;  // slots allocated
-  int growBy;    // slots added beyond a request when a new array is allocated
+  Entry* items;   // allocated slots, or null when allocated is 0
+  int count;      // entries in use
+  int capacity;   // entries count may reach before growBy slots are added again
+  int allocated;  // slots in items, at least capacity
+  int growBy;     // slots added beyond a request that outgrows the capacity
 };
 
 // Keys are compared byte for byte with strcmp. REQUIRES of every key argument:

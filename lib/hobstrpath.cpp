@@ -73,10 +73,11 @@ CHobStrPath& CHobStrPath::operator=(const CHobStrPath& other) {
 CHobStrPath::~CHobStrPath() {}
 
 // Text in UTF-8 (plain ASCII included) is split byte by byte. Other text is
-// walked with the two-byte stepping rule of its character code, so the second
-// byte of a two-byte character (a Shift_JIS "\\" among them) is never taken
-// as a separator. Doubled separators add no component. Each component is cut
-// from one copy of the text, so the work is linear in its length.
+// walked character by character in its code (CharLength), so the second byte
+// of a two-byte character (a Shift_JIS "\\" among them) is never taken as a
+// separator, while a "/" after a lead byte is: no second byte is "/". Doubled
+// separators add no component. Each component is cut from one copy of the
+// text, so the work is linear in its length.
 CHobStrPath& CHobStrPath::Split(const char* text) {
   if (text != nullptr) *this = text;
   m_aryDir.RemoveAll();
@@ -84,13 +85,9 @@ CHobStrPath& CHobStrPath::Split(const char* text) {
   char* path = copy.m_pszText;
   if (IsSeparator(path[0])) m_aryDir.Add("");
   const unsigned char* bytes = reinterpret_cast<const unsigned char*>(path);
-  const int code = IsUtf8(bytes) ? HOB_CODE_NONE : IsCode(path);
+  const int code = IsUtf8(bytes) ? HOB_CODE_NONE : StepCode(path);
   int start = 0;
-  for (int j = 0; path[j] != '\0'; j++) {
-    if (IsLeadByte(code, bytes[j])) {
-      if (path[j + 1] != '\0') j++;
-      continue;
-    }
+  for (int j = 0, length; (length = CharLength(code, path + j)) > 0; j += length) {
     if (!IsSeparator(path[j])) continue;
     path[j] = '\0';
     if (j > start) m_aryDir.Add(path + start);

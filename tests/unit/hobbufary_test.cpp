@@ -40,4 +40,14 @@ TEST(BufAryIndexing, ElementAddedToItselfSurvivesReallocation) {
   EXPECT_EQ(Elements(ary).front(), "z\0"s);
 }
 
+TEST(BufAryIndexing, GrowingMovesEachBufferToItsIndexWithoutCopyingIt) {
+  CHobBufAry ary(0, 1);
+  std::vector<const char*> blocks;
+  for (int i = 0; i < 100; i++) blocks.push_back(ary.GetAt(ary.Add("\0b", 2))->data);
+  int moved = 0;
+  for (int i = 0; i < ary.count; i++) moved += ary.GetAt(i)->data == blocks[i];
+  EXPECT_EQ(moved, 100);
+  EXPECT_EQ(Elements(ary), Pieces(100, "\0b"s));
+}
+
 }  // namespace

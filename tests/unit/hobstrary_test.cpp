@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "hob_test.h"
+
 namespace {
 
 using Pieces = std::vector<std::string>;
@@ -44,6 +46,37 @@ TEST(StrAryStorage, ShrinkingMovesToNewArrayKeepingOrDroppingElements) {
   EXPECT_EQ(ary.capacity, 12);
   ary.SetSize(1, false);
   EXPECT_EQ(Elements(ary), Pieces{""});
+}
+
+// Appends n strings to each of 100 arrays of this growBy.
+void AppendToArrays(int growBy, int n) {
+  for (int round = 0; round < 100; round++) {
+    CHobStrAry ary(0, growBy);
+    for (int i = 0; i < n; i++) ary.Add("item");
+  }
+}
+
+// Below kHobSlotsLinearLimit the capacity grows by growBy alone; an array
+// that moved to a block of that size each time would take quadratic time.
+TEST(StrAryGrowth, AppendsTakeLinearTimeForGrowByOneAndTheDefault) {
+  hobtest::ExpectLinearGrowth([](int n) { AppendToArrays(1, n); }, 128);
+  hobtest::ExpectLinearGrowth([](int n) { AppendToArrays(10, n); }, 128);
+}
+
+// Each string must keep its index and its very block across the moves.
+TEST(StrAryGrowth, GrowingMovesEachStringToItsIndexWithoutCopyingIt) {
+  CHobStrAry ary(0, 1);
+  std::vector<const char*> blocks;
+  Pieces texts;
+  for (int i = 0; i < 100; i++) {
+    texts.push_back(std::to_string(i));
+    blocks.push_back(ary.GetAt(ary.Add(texts.back().c_str()))->m_pszText);
+  }
+  int moved = 0;
+  for (int i = 0; i < ary.count; i++) moved += ary.GetAt(i)->m_pszText == blocks[i];
+  EXPECT_EQ(moved, 100);
+  EXPECT_EQ(Elements(ary), texts);
+  EXPECT_EQ(ary.capacity, 100);  // n + growBy as the 99th append left it
 }
 
 TEST(StrAryIndexing, InsertAndRemoveShiftElementsAndIgnoreBadIndexes) {

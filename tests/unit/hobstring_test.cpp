@@ -119,9 +119,11 @@ TEST(StringTrim, OnlySingleByteWhiteSpaceIsRemoved) {
   EXPECT_EQ(Text(CHobString("a\xA0").TrimRight()), "a\xA0");
 }
 
-TEST(StringTrim, ShiftJisSecondByteIsNeverTakenForSpace) {
-  EXPECT_EQ(Text(CHobString("\x82\x20").TrimRight()), "\x82\x20");
-  EXPECT_EQ(Text(CHobString("\x82\x20 \t").TrimRight()), "\x82\x20");
+// No byte that may follow a lead byte is white space, so a space after one
+// is no second byte: Latin-1 "café " (E9 20) loses its space.
+TEST(StringTrim, SpaceAfterALeadByteIsTrimmed) {
+  EXPECT_EQ(Text(CHobString("caf\xE9 ").TrimRight()), "caf\xE9");
+  EXPECT_EQ(Text(CHobString("\x82\x20 \t").TrimRight()), "\x82");
   EXPECT_EQ(Text(CHobString("\xA4\xA2 ").TrimRight()), "\xA4\xA2");
   EXPECT_EQ(Text(CHobString("ab \x82").TrimRight()), "ab \x82");
 }
@@ -251,6 +253,9 @@ TEST(StringCase, SecondByteOfTwoByteCharacterIsLeftAlone) {
   EXPECT_EQ(Text(CHobString("\244\242A").ToLower()), "\244\242a");
   EXPECT_EQ(Text(CHobString("\304b").ToUpper()), "\304B");
   EXPECT_EQ(Text(CHobString("a\375").ToUpper()), "A\375");
+  // Shift_JIS half-width katakana look like EUC-JP pairs: "\261\262\263\203A"
+  // is "ｱｲｳア", whose "A" is the second byte of "ア".
+  EXPECT_EQ(Text(CHobString("\261\262\263\203A").ToLower()), "\261\262\263\203A");
 }
 
 TEST(StringToken, MissingMarkersGiveEmptyOrWhole) {

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -44,6 +46,21 @@ TEST(StrMapStorage, AppendsGrowCapacity11Then22KeepingOrder) {
   EXPECT_EQ(map.capacity, 22);
   EXPECT_STREQ(map.items[10].tag.m_pszText, "10");
   EXPECT_STREQ(map.Value("v0").m_pszText, "10");
+}
+
+TEST(StrMapStorage, GrowingMovesTagsAndValuesWithoutCopyingThem) {
+  CHobStrMap map;
+  std::vector<std::pair<const char*, const char*>> blocks;
+  for (int i = 0; i < 100; i++) {
+    const CHobStrMap::Entry* entry = map.Data(map.Add(CHobString(i).m_pszText, "v"));
+    blocks.emplace_back(entry->tag.m_pszText, entry->data.m_pszText);
+  }
+  int moved = 0;
+  for (int i = 0; i < map.count; i++) {
+    moved += map.items[i].tag.m_pszText == blocks[i].first &&
+             map.items[i].data.m_pszText == blocks[i].second && map.items[i].tag == CHobString(i);
+  }
+  EXPECT_EQ(moved, 100);
 }
 
 TEST(StrMapStorage, ShrinkingMovesToNewArrayKeepingOrDroppingEntries) {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 #include <vector>
 
@@ -55,6 +56,40 @@ TEST(StrPathSplit, SecondByteOfTwoByteCharacterIsNotASeparator) {
   EXPECT_STREQ(path.m_strFile.m_pszText, "\x95");
 }
 
+// A lead byte pairs only with a byte that may follow it in the text's code,
+// and "/" never may.
+TEST(StrPathSplit, SlashAfterALeadByteAlwaysSeparates) {
+  CHobStrPath path;
+  path.Split("caf\xE9/x");  // Latin-1 "café": 63 61 66 E9 2F 78
+  EXPECT_EQ(Components(path), Pieces{"caf\xE9"});
+  path.Split("/\xB1\xB2\xB3\x82\xE0/x");  // Shift_JIS "ｱｲｳも": B1 B2 B3 half-width, 82 E0
+  EXPECT_EQ(Components(path), (Pieces{"", "\xB1\xB2\xB3\x82\xE0"}));
+  path.Split("\xA4\xA2\x8F\xB0\xE0\\x");  // EUC-JP A4 A2, the three bytes 8F B0 E0, "\"
+  EXPECT_EQ(Components(path), Pieces{"\xA4\xA2\x8F\xB0\xE0"});
+}
+
+// Random bytes, many of them lead bytes, and "/" but no "\": every "/"
+// separates, so the pieces hold no "/" and join back into the text with
+// each run of "/" made one.
+TEST(StrPathSplit, RandomBytesSplitAtEverySlash) {
+  std::mt19937 random(2024);
+  CHobStrPath path;
+  for (int round = 0; round < 20000; round++) {
+    std::string text = "/";
+    for (int length = random() % 12; length > 0; length--) {
+      const char byte = static_cast<char>(random() % 4 == 0 ? '/' : 1 + random() % 255);
+      if (byte != '\\') text += byte;
+    }
+    std::string normal;
+    for (char byte : text) {
+      if (byte != '/' || normal.empty() || normal.back() != '/') normal += byte;
+    }
+    path.Split(text.c_str());
+    ASSERT_EQ(path.FullPath("/").m_pszText, normal) << testing::PrintToString(text);
+    for (const std::string& piece : Components(path)) ASSERT_EQ(piece.find('/'), std::string::npos);
+  }
+}
+
 // In UTF-8 every byte of 0x80 and above belongs to a character that holds
 // no "/" or "\\"; taken for Shift_JIS, "テ" (E3 83 86) would swallow a "/".
 TEST(StrPathSplit, Utf8TextIsSplitByteByByte) {
@@ -63,6 +98,8 @@ TEST(StrPathSplit, Utf8TextIsSplitByteByByte) {
   EXPECT_EQ(Components(path), (Pieces{"", "var", "www", "\xE3\x83\x86\xE3\x82\xB9\xE3\x83\x88"}));
   path.Split("/a/\xC3\xA9\\b\xF0\x9F\x98\x80/c");  // é, a backslash, an emoji
   EXPECT_EQ(Components(path), (Pieces{"", "a", "\xC3\xA9", "b\xF0\x9F\x98\x80"}));
+  path.Split("\xE3\x83\x86\\x");  // "テ\": in Shift_JIS 86 5C would be one character
+  EXPECT_EQ(Components(path), Pieces{"\xE3\x83\x86"});
   // Not UTF-8 (an overlong form, a lone continuation byte): the old rule.
   path.Split("\xC0\xAF\x95\\/x");
   EXPECT_EQ(Components(path), Pieces{"\xC0\xAF\x95\\"});
