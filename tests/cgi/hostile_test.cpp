@@ -237,6 +237,11 @@ TEST_F(Hostile, DotDotShiftJisAndEucJpPathsStayWhereTyped) {
   // "表示" in EUC-JP.
   EXPECT_TRUE(LandsInTypedDirectory(site, site.Path("d/\xC9\xBD\xBC\xA8"),
                                     site.Path("d/\xC9\xBD\xBC\xA8/")));
+  // Latin-1 "café", and "ｱｲｳも" in Shift_JIS: a last byte that could lead a
+  // pair never takes the "/" after it, which would write into the parent.
+  EXPECT_TRUE(LandsInTypedDirectory(site, site.Path("d/caf\xE9"), site.Path("d/caf\xE9/")));
+  EXPECT_TRUE(LandsInTypedDirectory(site, site.Path("d/\xB1\xB2\xB3\x82\xE0"),
+                                    site.Path("d/\xB1\xB2\xB3\x82\xE0/")));
 }
 
 }  // namespace
