@@ -59,10 +59,15 @@ const long kMaxRequestSize = 64 * 1024;
 // server gives up on a program long before this.
 const int kMaxLockWait = 60;
 
+// The bcrypt costs the "bcryptcost" setting may name; any other gives 10.
+const int kMinBcryptCost = 4;
+const int kMaxBcryptCost = 17;
+
 // What the settings ask of one request.
 struct Settings {
   bool bWrite;           // "writemode": the actions that write files are offered and allowed
   int nLockWait;         // "lockwait": seconds to wait for a lock another request holds
+  int nMinPassLen;       // "minpasslen": the fewest characters a new password may have
   int nDefaultType;      // "defaulttype": the hash type the first visit marks
   CHobString hostnames;  // "hostnames": the Host headers served, blank-separated; "": any
   CHobString basedirs;   // "basedir": the directories the program may work in; "": any
@@ -82,14 +87,18 @@ struct Action {
   bool bDir;           // reads or writes the directory
   bool bUser;          // needs a user name
   bool bPass;          // needs a password
+  bool bNewPass;       // the password is a new one: long enough, and repeated alike
   bool bType;          // needs a hash type
 };
-const Action kActions[] = {{"n", false, false, true, true, true},    // show the entry
-                           {"c", true, true, true, true, true},      // create the password file
-                           {"a", true, true, true, true, true},      // add the user
-                           {"l", false, true, false, false, false},  // list the users
-                           {"d", true, true, true, false, false},    // delete the user
-                           {"v", false, true, true, true, false}};   // verify the password
+const Action kActions[] = {{"n", false, false, true, true, true, true},  // show the entry
+                           {"c", true, true, true, true, true, true},    // create the password file
+                           {"a", true, true, true, true, true, true},    // add the user
+                           {"l", false, true, false, false, false, false},  // list the users
+                           {"d", true, true, true, false, false, false},    // delete the user
+                           {"v", false, true, true, true, false, false}};   // verify the password
+// The action a successful create leaves marked, so that the next submit adds
+// a user instead of making the file anew.
+const int kActionAfterCreate = 2;
 const int kActionCount = sizeof(kActions) / sizeof(kActions[0]);
 const char* const kOptionPlaceholders[kActionCount] = {"%OPT0%", "%OPT1%", "%OPT2%",
                                                        "%OPT3%", "%OPT4%", "%OPT5%"};
@@ -209,6 +218,13 @@ Settings ApplySettings(const CHobConfig& settings) {
   if (applied.nDefaultType < 0) applied.nDefaultType = 0;
   int wait = static_cast<int>(settings.Value("lockwait"));
   applied.nLockWait = wait < 0 ? 0 : wait > kMaxLockWait ? kMaxLockWait : wait;
+  int minimum = static_cast<int>(settings.Value("minpasslen"));
+  applied.nMinPassLen = minimum < 1 ? 1 : minimum;
+  CHobString cost = settings.Value("bcryptcost");
+  int bits = static_cast<int>(cost);
+  go.nBcryptCost = cost.IsEmpty()                                     ? 0
+                   : bits >= kMinBcryptCost && bits <= kMaxBcryptCost ? bits
+                                                                      : 10;
   applied.hostnames = settings.Value("hostnames");
   applied.basedirs = settings.Value("basedir");
   CHobString mode = settings.Value("filemode");
@@ -231,6 +247,7 @@ CHobString PrepareForm(const CHobConfig& settings, const Settings& applied) {
   if (!applied.bWrite) {
     page.Replace("<!--WRITE-->", "<!--/WRITE-->", "", true);
   }
+  page.Replace("%MINPASSLEN%", CHobString(applied.nMinPassLen).m_pszText, true);
   go.strHtpasswd = settings.Value("htpasswd");
   return page;
 }
@@ -251,6 +268,8 @@ void FillFirstVisit(CHobString& page, const Settings& settings) {
   page.Replace("%PASS%", "", false);
   MarkChoice(page, kTypePlaceholders, kTypeCount, settings.nDefaultType);
   MarkChoice(page, kOptionPlaceholders, kActionCount, 0);
+  page.Replace("%RESULTHIDDEN%", "hidden", false);
+  page.Replace("%STATUS%", "", false);
   page.Replace("<!--RESULT-->", "", false);
 }
 
@@ -468,8 +487,11 @@ struct Submission {
   CHobString dir;  // the directory: separators normalised, no trailing "/"
   CHobString user;
   CHobString pass;
+  bool bPass2;  // the form repeated the password
+  CHobString pass2;
   CHobString type;
   CHobString option;
+  bool bReplace;  // create may replace a password file that holds users
 };
 
 Submission ReadSubmission(const CHobForm& form) {
@@ -480,8 +502,11 @@ Submission ReadSubmission(const CHobForm& form) {
   in.dir = path.Directory("/");
   in.user = form.Value("user");
   in.pass = form.Value("pass");
+  in.bPass2 = form.Data("pass2") != nullptr;
+  in.pass2 = form.Value("pass2");
   in.type = form.Value("type");
   in.option = form.Value("option");
+  in.bReplace = form.Value("replace") == "1";
   return in;
 }
 
@@ -493,11 +518,22 @@ int FindAction(const CHobString& option) {
   return -1;
 }
 
-// The first check the submission fails, as a message key, or null. An
-// unknown action is checked as one that needs a user name and a password.
-const char* CheckSubmission(const CHobForm& form, const Submission& in, const Settings& settings) {
+// The characters of text: its bytes but UTF-8 continuation bytes.
+int CharacterCount(const CHobString& text) {
+  int count = 0;
+  for (const char* p = text.m_pszText; *p != '\0'; p++) {
+    if ((static_cast<unsigned char>(*p) & 0xC0) != 0x80) count++;
+  }
+  return count;
+}
+
+// The first check the submission fails, as a message key, or null; number
+// gets what the message names (the shortest password allowed). An unknown
+// action is checked as one that needs a user name and a password.
+const char* CheckSubmission(const CHobForm& form, const Submission& in, const Settings& settings,
+                            int& number) {
   int found = FindAction(in.option);
-  const Action unknown = {"", false, false, true, true, false};
+  const Action unknown = {"", false, false, true, true, false, false};
   const Action& action = found >= 0 ? kActions[found] : unknown;
   if (action.bWrites && !settings.bWrite) return "msg15";
   if (form.Value("path").GetLength() >= PATH_MAX) return "msg14";
@@ -508,6 +544,13 @@ const char* CheckSubmission(const CHobForm& form, const Submission& in, const Se
   if (action.bPass && in.pass.IsEmpty()) return "msg02";
   // The password reaches the tool as one line on its standard input.
   if (action.bPass && in.pass.FindOneOf("\r\n") >= 0) return "msg16";
+  // A form that asks for the password twice gets it twice alike; a request
+  // without the second field (a script's) is served as it stands.
+  if (action.bNewPass && in.bPass2 && in.pass2 != in.pass) return "msg25";
+  if (action.bNewPass && CharacterCount(in.pass) < settings.nMinPassLen) {
+    number = settings.nMinPassLen;
+    return "msg24";
+  }
   if (action.bType && FindType(in.type) < 0) return "msg13";
   return nullptr;
 }
@@ -556,16 +599,27 @@ struct Listing {
   CHobHtList users;
 };
 
+// A status text of the catalogue with %USER% (escaped) and %N% filled in.
+CHobString StatusText(const CHobConfig& messages, const char* key, const CHobString& user,
+                      int number) {
+  CHobString text = messages.Value(key);
+  text.Replace("%USER%", HtmlEscape(user.m_pszText, true).m_pszText, true);
+  text.Replace("%N%", CHobString(number).m_pszText, true);
+  return text;
+}
+
 // Runs the action of in on the password file of the directory open as dir.
-// Returns the key of the message to answer with, or null with the result
-// text for the page in result (for list: in listing).
+// Returns the key of the message to answer with (number: what it names), or
+// null with the status line (HTML) in status and the result text for the
+// page in result (for list: in listing).
 const char* RunAction(int action, const Submission& in, const CHobDir& dir,
                       const CHobConfig& messages, const Settings& settings, Listing& listing,
-                      CHobString& result) {
+                      CHobString& status, CHobString& result, int& number) {
   const char* user = in.user.m_pszText;
   const char* pass = in.pass.m_pszText;
   int type = FindType(in.type);
   int wait = settings.nLockWait;
+  CHobHtCount count = {0, 0, false};
   const char* key = nullptr;
   const char* heading = nullptr;  // the result of delete and verify
   switch (kActions[action].option[0]) {
@@ -573,36 +627,48 @@ const char* RunAction(int action, const Submission& in, const CHobDir& dir,
       CHobString entry;
       key = DisplayEntry(in.user, in.pass, type, entry);
       result = HtmlEscape((messages.Value("msg10") + "\n\n" + entry + "\n\n").m_pszText, true);
+      status = StatusText(messages, "msg48", in.user, 0);
       break;
     }
-    case 'c':
-      key = DriverMessage(
-          CHobHtPasswd::WriteNew(dir, kPasswordFile, user, pass, type, true, wait, nullptr),
-          "msg08", "msg03", "msg04");
+    case 'c': {
+      int made =
+          CHobHtPasswd::WriteNew(dir, kPasswordFile, user, pass, type, in.bReplace, wait, &count);
+      if (made == HOB_HTP_HAS_USERS) {
+        number = count.nUsers;
+        return "msg23";
+      }
+      key = DriverMessage(made, "msg08", "msg03", "msg04");
+      status = StatusText(messages, count.bExisted ? "msg46" : "msg45", in.user, count.nUsers);
       break;
+    }
     case 'a':
       key =
-          DriverMessage(CHobHtPasswd::WriteAdd(dir, kPasswordFile, user, pass, type, wait, nullptr),
+          DriverMessage(CHobHtPasswd::WriteAdd(dir, kPasswordFile, user, pass, type, wait, &count),
                         "msg08", "msg05", "msg06");
+      status = StatusText(messages, count.nBefore > 0 ? "msg38" : "msg37", in.user, count.nUsers);
       break;
     case 'l': {
-      int count = CHobHtPasswd::OpenList(dir, kPasswordFile, wait, listing.users);
-      if ((key = DriverMessage(count, "msg08", "msg05", "msg06")) != nullptr) return key;
-      CHobString text = messages.Value("msg18") + " (" + CHobString(count) + ")\n\n";
+      int users = CHobHtPasswd::OpenList(dir, kPasswordFile, wait, listing.users);
+      if ((key = DriverMessage(users, "msg08", "msg05", "msg06")) != nullptr) return key;
+      CHobString text = messages.Value("msg18") + " (" + CHobString(users) + ")\n\n";
       listing.heading = HtmlEscape(text.m_pszText, true);
       listing.bOpen = true;
+      status = StatusText(messages, "msg49", in.user, users);
       return nullptr;
     }
     case 'd':
-      key = DriverMessage(CHobHtPasswd::Delete(dir, kPasswordFile, user, wait, nullptr), "msg08",
+      key = DriverMessage(CHobHtPasswd::Delete(dir, kPasswordFile, user, wait, &count), "msg08",
                           "msg05", "msg06");
       heading = "msg19";
+      status = StatusText(messages, "msg47", in.user, count.nUsers);
       break;
     case 'v': {
       int verified = CHobHtPasswd::Verify(dir, kPasswordFile, user, pass, wait);
       key = verified == HOB_HTP_MISMATCH ? nullptr
                                          : DriverMessage(verified, "msg08", "msg05", "msg06");
       heading = verified == HOB_HTP_OK ? "msg20" : "msg21";
+      status =
+          StatusText(messages, heading, in.user, 0) + " " + HtmlEscape(in.user.m_pszText, true);
       break;
     }
   }
@@ -618,28 +684,32 @@ const char* RunAction(int action, const Submission& in, const CHobDir& dir,
 // Handles a submitted form: checks the request and its input, opens the
 // directory, runs the chosen action and fills the form page with the
 // entered values and the result. Returns the key of the message to answer
-// with instead, or null when the page is the answer.
+// with instead (number: what it names), or null when the page is the answer.
 const char* Submit(const CHobForm& form, const CHobConfig& messages, const Settings& settings,
-                   CHobDir& dir, Listing& listing, CHobString& page) {
+                   CHobDir& dir, Listing& listing, CHobString& page, int& number) {
   if (!IsOwnFormPost()) return "msg12";
   Submission in = ReadSubmission(form);
-  if (const char* key = CheckSubmission(form, in, settings)) return key;
+  if (const char* key = CheckSubmission(form, in, settings, number)) return key;
   int action = FindAction(in.option);
   if (action >= 0) {
     if (const char* key = OpenDirectory(in, kActions[action], settings, dir)) return key;
   }
 
-  page.Replace("%PATH%", HtmlEscape((in.dir + "/").m_pszText, true).m_pszText, false);
-  page.Replace("%USER%", HtmlEscape(in.user.m_pszText, true).m_pszText, false);
-  page.Replace("%PASS%", HtmlEscape(in.pass.m_pszText, true).m_pszText, false);
-  MarkChoice(page, kTypePlaceholders, kTypeCount, FindType(in.type));
-  MarkChoice(page, kOptionPlaceholders, kActionCount, action);
   // An unknown action runs nothing: the form comes back to choose one.
-  CHobString result;
+  CHobString status, result;
   if (action >= 0) {
-    const char* key = RunAction(action, in, dir, messages, settings, listing, result);
+    const char* key =
+        RunAction(action, in, dir, messages, settings, listing, status, result, number);
     if (key != nullptr) return key;
   }
+  page.Replace("%PATH%", HtmlEscape((in.dir + "/").m_pszText, true).m_pszText, false);
+  page.Replace("%USER%", HtmlEscape(in.user.m_pszText, true).m_pszText, false);
+  page.Replace("%PASS%", "", false);  // the password is never sent back
+  MarkChoice(page, kTypePlaceholders, kTypeCount, FindType(in.type));
+  bool created = action >= 0 && kActions[action].option[0] == 'c';
+  MarkChoice(page, kOptionPlaceholders, kActionCount, created ? kActionAfterCreate : action);
+  page.Replace("%RESULTHIDDEN%", "", false);
+  page.Replace("%STATUS%", status.m_pszText, false);
   // A list goes where the marker is as main writes the page.
   if (!listing.bOpen) page.Replace("<!--RESULT-->", result.m_pszText, false);
   return nullptr;
@@ -698,12 +768,16 @@ void WriteListPage(CHobHtml& html, const CHobString& page, Listing& listing) {
 }
 
 // Writes the message page built from "templ_info.html" with text, shown as it
-// stands (a "%" in it is not a conversion) and cut to 4095 bytes.
-void MessageForm(CHobHtml& html, const char* text) {
+// stands (a "%" in it is not a conversion) and cut to 4095 bytes, with number
+// in place of its "%N%", and the directory the form named (escaped) in
+// place of the page's "%PATH%".
+void MessageForm(CHobHtml& html, const char* text, const CHobString& path, int number) {
   go.log.Trace("MessageForm =====================================================");
   CHobString message = CHobString(text).Left(4095);
+  message.Replace("%N%", CHobString(number).m_pszText, true);
   CHobString page = ReadText(kInfoTemplate);
   page.Replace("%SIGNATURE%", ReadText(kSignatureFile).m_pszText, true);
+  page.Replace("%PATH%", HtmlEscape(path.m_pszText, true).m_pszText, true);
   page.Replace("%MESSAGE%", message.m_pszText, true);
   html.WriteHttpHeader("text/html", kPageHeaders);
   html.WriteString(page.m_pszText);
@@ -748,7 +822,7 @@ int main() {
   Settings applied;
   const char* key = ReadSettings(settings, applied);
   if (key != nullptr) {
-    MessageForm(html, messages.Value(key).m_pszText);
+    MessageForm(html, messages.Value(key).m_pszText, CHobString(), 0);
     return 1;
   }
 
@@ -756,12 +830,14 @@ int main() {
   go.log.Initialize(logName.m_pszText);
   go.log.bTrace = static_cast<int>(settings.Value("opt_trace"));
   go.log.Trace("%s START =====================================================", kProgramName);
+  go.log.Trace("Settings: lock wait %d s", applied.nLockWait);
 
   CHobForm form;
   form.m_arySecret.Add("pass");
   CHobString page = PrepareForm(settings, applied);
   CHobDir dir;
   Listing listing;
+  int number = 0;  // what a message names
   if (!IsKnownHost(applied.hostnames)) {
     key = "msg12";
   } else if (IsOversized()) {
@@ -770,10 +846,10 @@ int main() {
     // A request with items but no "submit" (a stale link, a probe) gets the form.
     FillFirstVisit(page, applied);
   } else {
-    key = Submit(form, messages, applied, dir, listing, page);
+    key = Submit(form, messages, applied, dir, listing, page, number);
   }
   if (key != nullptr) {
-    MessageForm(html, messages.Value(key).m_pszText);
+    MessageForm(html, messages.Value(key).m_pszText, form.Value("path"), number);
     return 1;
   }
   html.WriteHttpHeader("text/html", kPageHeaders);

@@ -4,7 +4,8 @@
 
 CHobGlobal go;
 
-CHobGlobal::CHobGlobal() : nFileMode(0), bFileMode(false), nLockMode(0), nDirMode(0) {
+CHobGlobal::CHobGlobal()
+    : nBcryptCost(0), nFileMode(0), bFileMode(false), nLockMode(0), nDirMode(0) {
   strSendmail = "sendmail";
   strHtpasswd = "htpasswd";
   nFileMode = 0666;

@@ -18,6 +18,7 @@ class CHobGlobal {
   CHobEnv env;             // the CGI environment at start
   CHobString strSendmail;  // "sendmail"
   CHobString strHtpasswd;  // name or path of the password tool
+  int nBcryptCost;         // the cost the tool is given for bcrypt (-C); 0: its own default
   int nFileMode;           // 0666: mode of every file the program writes
   bool bFileMode;          // false: the settings name no mode; a rewritten file keeps its own
   int nLockMode;           // 0666: mode of a lock file the program creates

@@ -28,6 +28,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -75,15 +76,24 @@ int PasswordPipe(const char* password) {
 
 // Start the tool with option, "--" and the given arguments; its standard
 // input is inFd (-1: /dev/null) and its standard output goes to outFd (-1:
-// /dev/null). Returns the child's pid, or -1 when the tool cannot be started.
+// /dev/null). A bcrypt option word (ending in "B") gets go.nBcryptCost as
+// "-C cost" where that is set. Returns the child's pid, or -1 when the tool
+// cannot be started.
 pid_t StartTool(const char* option, const char* const* args, int nArgs, int inFd, int outFd) {
   const char* tool = go.strHtpasswd.m_pszText;
   if (tool == nullptr || *tool == '\0') return -1;
 
-  const char* argv[7];
+  const char* argv[9];
   int argc = 0;
   argv[argc++] = tool;
   argv[argc++] = option;
+  char cost[16];
+  size_t length = strlen(option);
+  if (go.nBcryptCost > 0 && length > 0 && option[length - 1] == 'B') {
+    snprintf(cost, sizeof cost, "%d", go.nBcryptCost);
+    argv[argc++] = "-C";
+    argv[argc++] = cost;
+  }
   argv[argc++] = "--";
   for (int i = 0; i < nArgs; i++) argv[argc++] = args[i];
   argv[argc] = nullptr;
@@ -243,15 +253,15 @@ int CopyAll(int from, int to) {
 
 // Copy the file open as from to to as CopyAll does, and tell whether a line
 // of it starts with user and ":" (an entry of user, or a line the tool would
-// take for one): 0 or an errno.
-int CopyFinding(int from, int to, const char* user, bool& found) {
+// take for one) and whether it holds a zero byte: 0 or an errno.
+int CopyFinding(int from, int to, const char* user, bool& found, bool& zero) {
   static char block[kBlockSize];
   // "\n" + user + ":", and the bytes of the last block that may begin it.
   CHobString needle = CHobString("\n") + user + ":";
   size_t needleLength = static_cast<size_t>(needle.GetLength());
   size_t carry = 1;  // the file's start counts as the end of a line
   block[0] = '\n';
-  found = false;
+  found = zero = false;
   for (off_t at = 0;;) {
     ssize_t n = pread(from, block + carry, sizeof block - carry, at);
     if (n < 0 && errno == EINTR) continue;
@@ -261,6 +271,7 @@ int CopyFinding(int from, int to, const char* user, bool& found) {
     at += n;
     size_t filled = carry + static_cast<size_t>(n);
     if (!found) found = memmem(block, filled, needle.m_pszText, needleLength) != nullptr;
+    if (!zero) zero = memchr(block + carry, '\0', static_cast<size_t>(n)) != nullptr;
     carry = filled < needleLength - 1 ? filled : needleLength - 1;
     memmove(block, block + filled - carry, carry);
   }
@@ -497,8 +508,9 @@ int ChangeOpenFile(const CHobDir& dir, const char* name, int old, const Change& 
   if (copy.m_nFd < 0) return WriteFailure(copy.m_nError);
   int error = 0;
   if (change.kind == HOB_HTP_DELETE) {
-    bool found = false;
-    error = CopyFinding(old, copy.m_nFd, change.user, found);
+    bool found = false, zero = false;
+    error = CopyFinding(old, copy.m_nFd, change.user, found, zero);
+    if (error == 0 && zero) return HOB_HTP_UNREADABLE;
     if (error == 0 && !found) return HOB_HTP_NO_USER;
   } else if (change.kind == HOB_HTP_ADD) {
     // The new entry must start a line of its own.

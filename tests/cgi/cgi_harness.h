@@ -6,6 +6,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <grp.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -114,8 +115,12 @@ class Site {
   // Sets the environment variable name for the next runs ("" still sets it).
   void SetEnv(const std::string& name, const std::string& value) { env_[name] = value; }
   void UnsetEnv(const std::string& name) { env_.erase(name); }
-  // Runs the program as the unprivileged user nobody from now on.
-  void RunAsNobody() { asNobody_ = true; }
+  // Runs the program as the unprivileged user nobody from now on, with the
+  // supplementary groups groups and no other.
+  void RunAsNobody(const std::vector<gid_t>& groups = {}) {
+    asNobody_ = true;
+    groups_ = groups;
+  }
 
   Result Get(const std::string& query) {
     SetEnv("REQUEST_METHOD", "GET");
@@ -161,7 +166,10 @@ class Site {
       int fout = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
       if (fin < 0 || fout < 0 || chdir(dir().c_str()) != 0) _exit(126);
       // Tests run as root, where permission bits stop nothing.
-      if (asNobody_ && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(126);
+      if (asNobody_ && (setgroups(groups_.size(), groups_.data()) != 0 || setgid(65534) != 0 ||
+                        setuid(65534) != 0)) {
+        _exit(126);
+      }
       dup2(fin, 0);
       dup2(fout, 1);
       execle(HOB_CGI_PATH, "hob-htpasswd.cgi", static_cast<char*>(nullptr), envp.data());
@@ -197,6 +205,7 @@ class Site {
 
   hobtest::TempDir temp_;
   bool asNobody_ = false;
+  std::vector<gid_t> groups_;
   std::map<std::string, std::string> env_;
 };
 

@@ -183,6 +183,7 @@ TEST_F(Durability, FullDiskWhileWritingInPlaceWritesTheFileBack) {
   if (mount("tmpfs", dir.c_str(), "tmpfs", 0, "size=1m") != 0) {
     GTEST_SKIP() << "this machine refuses to mount a small tmpfs: " << strerror(errno);
   }
+  chmod(dir.c_str(), 0755);  // a new tmpfs is writable by all
   // A file of whole pages, and the rest of the disk filled: one more line
   // needs a page there is not.
   std::string users = ManyUsers(5000);

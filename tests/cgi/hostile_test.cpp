@@ -122,7 +122,7 @@ TEST_F(Hostile, MarkupInEveryFieldNeverReachesThePage) {
   for (const char* payload : payloads) {
     for (const char* field : fields) {
       std::vector<std::pair<std::string, std::string>> form = {
-          {"path", site.Path("d")}, {"user", "u"},    {"pass", "p"}, {"type", "1"},
+          {"path", site.Path("d")}, {"user", "u"},    {"pass", "long-enough-pw"}, {"type", "1"},
           {"option", "n"},          {"submit", "Run"}};
       for (auto& f : form) {
         if (f.first == field)
@@ -143,9 +143,13 @@ TEST_F(Hostile, ShellSyntaxInEveryFieldRunsNothing) {
   const char* fields[] = {"path", "user", "pass", "type", "option", "submit"};
   for (const std::string& payload : payloads) {
     for (const char* field : fields) {
-      std::vector<std::pair<std::string, std::string>> form = {
-          {"path", site.Path("d")}, {"user", "u"},    {"pass", "p"}, {"type", "1"},
-          {"option", "c"},          {"submit", "Run"}};
+      std::vector<std::pair<std::string, std::string>> form = {{"path", site.Path("d")},
+                                                               {"user", "u"},
+                                                               {"pass", "long-enough-pw"},
+                                                               {"type", "1"},
+                                                               {"option", "c"},
+                                                               {"submit", "Run"},
+                                                               {"replace", "1"}};
       for (auto& f : form) {
         if (f.first == field) f.second = f.first == "path" ? site.Path("d/") + payload : payload;
       }
@@ -165,7 +169,7 @@ TEST_F(Hostile, OddUserNamesAreRefusedOrStoredAsOneEntry) {
        {std::string("a\rb"), std::string("a\nb"), std::string("a\tb"), std::string("a:b")}) {
     cgi::Result r = site.Post(cgi::FormBody({{"path", site.Path("d")},
                                              {"user", user},
-                                             {"pass", "p"},
+                                             {"pass", "long-enough-pw"},
                                              {"type", "1"},
                                              {"option", "c"},
                                              {"submit", "1"}}));
@@ -175,7 +179,7 @@ TEST_F(Hostile, OddUserNamesAreRefusedOrStoredAsOneEntry) {
   }
   // %00 ends the decoded value: the name is "a" and one entry is written.
   site.Post("path=" + cgi::UrlEncode(site.Path("d")) +
-            "&user=a%00b&pass=p&type=1&option=c&submit=1");
+            "&user=a%00b&pass=long-enough-pw&type=1&option=c&submit=1");
   std::string file = site.Read("d/.htpasswd");
   EXPECT_EQ(0u, file.find("a:$apr1$")) << file;
   EXPECT_EQ(1u, cgi::CountOf(file, "\n"));
@@ -183,7 +187,7 @@ TEST_F(Hostile, OddUserNamesAreRefusedOrStoredAsOneEntry) {
   std::string longName(300, 'n');
   cgi::Result r = site.Post(cgi::FormBody({{"path", site.Path("d")},
                                            {"user", longName},
-                                           {"pass", "p"},
+                                           {"pass", "long-enough-pw"},
                                            {"type", "1"},
                                            {"option", "c"},
                                            {"submit", "1"}}));
@@ -197,7 +201,7 @@ bool LandsInTypedDirectory(cgi::Site& site, const std::string& dir, const std::s
   remove(site.Path("d/.htpasswd").c_str());
   cgi::Result r = site.Post(cgi::FormBody({{"path", typed},
                                            {"user", "u"},
-                                           {"pass", "p"},
+                                           {"pass", "long-enough-pw"},
                                            {"type", "1"},
                                            {"option", "c"},
                                            {"submit", "1"}}));
@@ -224,7 +228,7 @@ TEST_F(Hostile, DotDotShiftJisAndEucJpPathsStayWhereTyped) {
   mkdir(site.Path("d/sub").c_str(), 0755);
   ExpectClearPage(site.Post(cgi::FormBody({{"path", site.Path("d/sub/..")},
                                            {"user", "u"},
-                                           {"pass", "p"},
+                                           {"pass", "long-enough-pw"},
                                            {"type", "1"},
                                            {"option", "c"},
                                            {"submit", "1"}})),

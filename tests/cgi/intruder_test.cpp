@@ -52,7 +52,7 @@ class Intruder : public ::testing::Test {
                    const std::string& user = "ann") {
     return site.Post(cgi::FormBody({{"path", dir},
                                     {"user", user},
-                                    {"pass", "pw"},
+                                    {"pass", "long-enough-pw"},
                                     {"type", "1"},
                                     {"option", option},
                                     {"submit", "1"}}));
@@ -141,7 +141,7 @@ TEST_F(Intruder, DirectoryOpenToAllIsRefusedAndAStickyOneWorks) {
   EXPECT_FALSE(site.Exists("d/.htpasswd"));
   chmod(site.Path("d").c_str(), 01777);
   EXPECT_EQ(0, Send(site.Path("d"), "c").status);
-  EXPECT_TRUE(hobtest::Verifies(site.Path("d/.htpasswd"), "ann", "pw"));
+  EXPECT_TRUE(hobtest::Verifies(site.Path("d/.htpasswd"), "ann", "long-enough-pw"));
 }
 
 // A request killed mid-change leaves its files; the next one removes those
@@ -167,7 +167,7 @@ TEST_F(Intruder, KilledAddLeavesNothingAfterTheNextRequest) {
   Settings("");
   EXPECT_EQ(0, Send(site.Path("d"), "a").status);
   for (const std::string& path : left) EXPECT_FALSE(std::filesystem::exists(path)) << path;
-  EXPECT_TRUE(hobtest::Verifies(site.Path("d/.htpasswd"), "ann", "pw"));
+  EXPECT_TRUE(hobtest::Verifies(site.Path("d/.htpasswd"), "ann", "long-enough-pw"));
 }
 
 // With the shipped settings no other local user reads the hashes, and a
