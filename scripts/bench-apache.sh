@@ -9,6 +9,7 @@
 # (PORT, default 18280) with its run directory under BUILD_DIR, and stopped at
 # the end. wrk runs ROUNDS rounds (default 3) of SECONDS_PER_RUN seconds
 # (default 4) per client count and program, program and floor alternating.
+# Both are behind the runner's admin password, which every request sends.
 #
 # Every request comes on a connection of its own. On a kept-alive connection
 # the Apache process that ran a CGI program serves the next request only
@@ -49,6 +50,8 @@ for _ in $(seq 1 100); do
 done
 [ -n "$url" ] || { echo "bench-apache: Apache did not start" >&2; cat "$out/apache.txt" >&2; exit 1; }
 run=$(sed -n 's|^Directory to protect: *\([^ ]*\)/htdocs/demo.*|\1|p' "$out/apache.txt")
+admin="admin:$(sed -n 's/^admin password: //p' "$out/apache.txt")"
+authorization="Authorization: Basic $(printf '%s' "$admin" | base64 -w0)"
 
 # The floor is served from cgi-bin/floor/ under the program's own file name,
 # the one name the run directory's configuration lets Apache run, and answers
@@ -56,10 +59,10 @@ run=$(sed -n 's|^Directory to protect: *\([^ ]*\)/htdocs/demo.*|\1|p' "$out/apac
 floor_dir="$run/cgi-bin/floor"
 mkdir -p "$floor_dir"
 cp "$floor" "$floor_dir/hob-htpasswd.cgi"
-{ printf 'Content-type: text/html\n\n'; curl -s "$url"; } > "$floor_dir/floor-page.html"
+{ printf 'Content-type: text/html\n\n'; curl -s -u "$admin" "$url"; } > "$floor_dir/floor-page.html"
 if [ "$(id -u)" -eq 0 ]; then chown -R www-data:www-data "$floor_dir"; fi
 floor_url="${url%/hob-htpasswd.cgi}/floor/hob-htpasswd.cgi"
-if ! cmp -s <(curl -s "$url") <(curl -s "$floor_url"); then
+if ! cmp -s <(curl -s -u "$admin" "$url") <(curl -s -u "$admin" "$floor_url"); then
   echo "bench-apache: the floor does not answer with the program's page" >&2
   exit 1
 fi
@@ -68,7 +71,7 @@ fi
 rate() {
   local target=$1 clients=$2 log=$3
   local threads=$((clients < 2 ? 1 : 2))
-  wrk -t"$threads" -c"$clients" -d"${seconds}s" --timeout 10s -H 'Connection: close' \
+  wrk -t"$threads" -c"$clients" -d"${seconds}s" --timeout 10s -H 'Connection: close' -H "$authorization" \
     -s "$check" "$target" > "$log" 2>&1
   if grep -q 'Socket errors\|Non-2xx' "$log" || ! grep -q '^Unexpected answers: 0$' "$log"; then
     echo "bench-apache: unexpected answers from $target, see $log" >&2
@@ -91,7 +94,7 @@ spread() {
 echo "bench-apache: warming up" >&2
 for warm in 1 2; do
   for target in "$url" "$floor_url"; do
-    wrk -t2 -c16 -d"${seconds}s" --timeout 10s -H 'Connection: close' "$target" \
+    wrk -t2 -c16 -d"${seconds}s" --timeout 10s -H 'Connection: close' -H "$authorization" "$target" \
       > "$out/warm-$warm.txt" 2>&1
   done
 done

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Runs the browser test under one web server: starts it with the built
-# program (as `make run` does, on a free port), runs tests/e2e/e2e.mjs and
-# load.mjs against it, checks that no password or access file is served, and
-# stops the server.
+# program (as `make run` does, on a free port), checks that the program asks
+# for the printed admin password and refuses a Host it does not know, runs
+# tests/e2e/e2e.mjs and load.mjs against it with that password, checks that
+# no password or access file is served, and stops the server.
 #
 #   scripts/e2e.sh BUILD_DIR [SERVER [RUN_DIR]]
 #
@@ -35,6 +36,8 @@ url=""
 for _ in $(seq 1 100); do
   url=$(sed -n 's/^Form: *//p' "$out/server.txt")
   demo=$(sed -n 's/^Directory to protect: *\([^ ]*\).*/\1/p' "$out/server.txt")
+  open=$(sed -n 's/^Unprotected directory: *\([^ ]*\).*/\1/p' "$out/server.txt")
+  admin_password=$(sed -n 's/^admin password: //p' "$out/server.txt")
   if [ -n "$url" ] && curl -s -o /dev/null "$url" 2> /dev/null; then break; fi
   if ! kill -0 $server_pid 2> /dev/null; then cat "$out/server.txt" >&2; exit 1; fi
   sleep 0.1
@@ -70,9 +73,52 @@ ht_files_hidden() {
   return $status
 }
 
+# The program's URLs answer only to the printed admin password.
+form_needs_password() {
+  local form status=0 codes
+  for form in "$url" "${url%/hob-htpasswd.cgi}/ja/hob-htpasswd.cgi"; do
+    codes=$(curl -s -o /dev/null -w '%{http_code}' "$form")
+    codes+=" $(curl -s -o /dev/null -w '%{http_code}' -u admin:wrong "$form")"
+    codes+=" $(curl -s -o /dev/null -w '%{http_code}' -u "admin:$admin_password" "$form")"
+    if [ "$codes" != "401 401 200" ]; then
+      echo "FAIL $form without, with a wrong and with the printed password: $codes"
+      status=1
+    fi
+  done
+  if [ $status -eq 0 ]; then echo "ok   the forms answer 401 without the printed admin password"; fi
+  return $status
+}
+
+# A page at a name that resolves to this server (DNS rebinding) sends that
+# name as Host: the program refuses it, even the first visit, and writes
+# nothing.
+rebinding_refused() {
+  local port="${url#http://127.0.0.1:}" body="$out/rebind-body" status=0 refusal
+  port="${port%%/*}"
+  refusal=$(sed -n 's/^msg12=//p' "$root/site/dat-message.dat")
+  curl -s -o "$body" -u "admin:$admin_password" -H "Host: rebind.test:$port" "$url"
+  if ! grep -qF "$refusal" "$body"; then
+    echo "FAIL a first visit with Host rebind.test:$port is not refused"
+    status=1
+  fi
+  curl -s -o "$body" -u "admin:$admin_password" -H "Host: rebind.test:$port" \
+    --data-urlencode "path=$open" -d 'user=mallory&pass=mallory-password&type=1&option=c&submit=Run' \
+    "$url"
+  if ! grep -qF "$refusal" "$body" || [ -e "$open/.htpasswd" ]; then
+    echo "FAIL a create with Host rebind.test:$port is not refused"
+    status=1
+  fi
+  rm -f "$open/.htpasswd"
+  if [ $status -eq 0 ]; then echo "ok   a Host the settings do not name is refused"; fi
+  return $status
+}
+
 status=0
+form_needs_password || status=1
+rebinding_refused || status=1
 # The English site set, the program's working directory, lies beside htdocs.
 export HOB_SERVER="$server" HOB_DEMO_AUTH="$demo_auth" HOB_FORM_URL="$url" HOB_DEMO_DIR="$demo"
+export HOB_ADMIN_USER=admin HOB_ADMIN_PASSWORD="$admin_password"
 export HOB_HOME_DIR="${demo%/htdocs/demo}/home/en"
 HOB_OUT_DIR="$out" node "$root/tests/e2e/e2e.mjs" || status=1
 if [ "${HOB_E2E_LOAD:-1}" != 0 ]; then node "$root/tests/e2e/load.mjs" || status=1; fi

@@ -4,8 +4,12 @@
 #   scripts/run-apache.sh BUILD_DIR [RUN_DIR]
 #
 # The run directory, PORT, HOB_CGI_DIR and HOB_SITE_DIR are described in
-# run-common.sh. The demo directory is protected by the .htaccess a site
-# owner puts there. Ctrl-C stops Apache and its children.
+# run-common.sh. The program answers only to the user admin of the run's
+# admin.htpasswd, with the password printed at start. The demo directory is
+# protected by the .htaccess the form writes there (AllowOverride AuthConfig);
+# the open directory reads no .htaccess. Apache passes the program
+# DOCUMENT_ROOT, SERVER_ADDR, SERVER_PORT, SERVER_SOFTWARE and HTTP_HOST
+# itself. Ctrl-C or SIGTERM stops Apache and its children.
 server=apache
 # shellcheck source=scripts/run-common.sh
 source "$(dirname "$0")/run-common.sh"
@@ -57,16 +61,25 @@ DocumentRoot "$run/htdocs"
   AllowOverride AuthConfig
   Require all granted
 </Directory>
+<Directory "$run/htdocs/open">
+  AllowOverride None
+</Directory>
 <Files ".ht*">
   Require all denied
 </Files>
 
 ScriptAlias /cgi-bin/ja/ "$cgi/"
 ScriptAlias /cgi-bin/ "$cgi/"
+# Both URLs of the program lead to this directory: its password holds for
+# every spelling of them.
 <Directory "$cgi">
   AllowOverride None
   Options +ExecCGI
-  Require all granted
+  AuthType Basic
+  AuthName "hob-htpasswd administration"
+  AuthBasicProvider file
+  AuthUserFile "$admin_file"
+  Require valid-user
   <FilesMatch "^(?!hob-htpasswd\.cgi$)">
     Require all denied
   </FilesMatch>

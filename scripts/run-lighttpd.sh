@@ -5,8 +5,11 @@
 #   scripts/run-lighttpd.sh BUILD_DIR [RUN_DIR]
 #
 # The run directory, PORT, HOB_CGI_DIR and HOB_SITE_DIR are described in
-# run-common.sh. The demo directory is protected by lighttpd itself (mod_auth)
-# with the password file the form writes there. Ctrl-C stops lighttpd.
+# run-common.sh. The program answers only to the user admin of the run's
+# admin.htpasswd, with the password printed at start. The demo directory is
+# protected by lighttpd itself (mod_auth) with the password file the form
+# writes there; the open directory is not protected. Ctrl-C or SIGTERM stops
+# lighttpd and the programs it runs.
 server=lighttpd
 # shellcheck source=scripts/run-common.sh
 source "$(dirname "$0")/run-common.sh"
@@ -24,9 +27,9 @@ fi
 cgi_location() {
   cat << EOF
 \$HTTP["url"] == "$1" {
-  cgi.assign = ("" => "")
-  setenv.add-environment = ("HOB_HTPASSWD_HOME" => "$2")
-}
+    cgi.assign = ("" => "")
+    setenv.set-environment = ("HOB_HTPASSWD_HOME" => "$2", "DOCUMENT_ROOT" => "$run/htdocs")
+  }
 EOF
 }
 
@@ -46,15 +49,25 @@ mimetype.assign = (".html" => "text/html; charset=utf-8", ".png" => "image/png")
   url.access-deny = ("")
 }
 auth.backend = "htpasswd"
-auth.backend.htpasswd.userfile = "$run/htdocs/demo/.htpasswd"
-auth.require = ("/demo/" => ("method" => "basic", "realm" => "hob-htpasswd demo",
-                             "require" => "valid-user"))
-
 alias.url = ("/cgi-bin/ja/" => "$cgi/", "/cgi-bin/" => "$cgi/")
-$(cgi_location /cgi-bin/hob-htpasswd.cgi "$run/home/en")
-else $(cgi_location /cgi-bin/ja/hob-htpasswd.cgi "$run/home/ja")
-else \$HTTP["url"] =~ "^/cgi-bin/" {
-  url.access-deny = ("")
+# Everything under /cgi-bin/ asks for the admin password; only the two URLs
+# of the program run it.
+\$HTTP["url"] =~ "^/cgi-bin/" {
+  auth.backend.htpasswd.userfile = "$admin_file"
+  auth.require = ("" => ("method" => "basic", "realm" => "hob-htpasswd administration",
+                         "require" => "valid-user"))
+  $(cgi_location /cgi-bin/hob-htpasswd.cgi "$run/home/en")
+  else $(cgi_location /cgi-bin/ja/hob-htpasswd.cgi "$run/home/ja")
+  else \$HTTP["url"] =~ "" {
+    url.access-deny = ("")
+  }
+}
+# /demo/ with the password file the form writes there; /open/ is served to
+# everyone, as lighttpd reads no access file.
+else \$HTTP["url"] =~ "^/demo/" {
+  auth.backend.htpasswd.userfile = "$run/htdocs/demo/.htpasswd"
+  auth.require = ("" => ("method" => "basic", "realm" => "hob-htpasswd demo",
+                         "require" => "valid-user"))
 }
 EOF
 

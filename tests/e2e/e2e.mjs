@@ -3,18 +3,21 @@
 // password file, put the shown access-file text into the demo directory once
 // and check what the server lets in; add users of every hash type, show an
 // entry without writing anything, list the users, verify passwords, delete a
-// user. Then forged requests from another origin, which must change nothing.
+// user. Then forged requests from another origin, and scripts on a page of
+// the program's own origin, which must change nothing.
 //
 // Environment: HOB_FORM_URL (the form), HOB_DEMO_DIR (the directory to
-// protect, served at /demo/), HOB_OUT_DIR (screenshots), HOB_SERVER (the web
-// server's name), HOB_DEMO_AUTH ("htaccess", the default: the server obeys
-// the access file put into the demo directory; "server": the server's own
-// configuration protects it with the password file there).
+// protect, served at /demo/, beside other pages of the document root),
+// HOB_ADMIN_USER and HOB_ADMIN_PASSWORD (whom the server asks for before it
+// runs the program), HOB_OUT_DIR (screenshots), HOB_SERVER (the web server's
+// name), HOB_DEMO_AUTH ("htaccess", the default: the server obeys the access
+// file put into the demo directory; "server": the server's own configuration
+// protects it with the password file there).
 import fs from 'node:fs';
 import http from 'node:http';
 import path from 'node:path';
 import { chromium } from 'playwright-core';
-import { check, finish, verifies } from './support.mjs';
+import { admin, check, finish, verifies } from './support.mjs';
 
 const formUrl = process.env.HOB_FORM_URL;
 const demoDir = process.env.HOB_DEMO_DIR;
@@ -104,6 +107,52 @@ async function forgeriesChangeNothing(page) {
   }
 }
 
+// A page of the program's own origin (any page of the site, e.g. one a user
+// of a shared host put there) runs in the owner's browser, which holds the
+// admin credentials: a fetch POST of a whole add form, and a form that the
+// page's script submits, must both change nothing. Only a person's click on
+// the form acts, which the owner's session above covers.
+async function sameOriginScriptsChangeNothing(page) {
+  const before = fs.readFileSync(passwordFile, 'utf8');
+  const refusal = languages[0].messages.msg12;
+  const fields = { path: demoDir, user: 'mallory', pass: 'mallory-password', pass2: 'mallory-password',
+                   type: '1', option: 'a', submit: 'Run' };
+  const inputs = Object.entries(fields)
+    .map(([name, value]) => `<input type="hidden" name="${name}" value="${value}">`).join('');
+  // Serves html as a page of the document root, under a name of its own.
+  const pages = [];
+  function sameOriginPage(name, html) {
+    const file = path.join(path.dirname(demoDir), name);
+    fs.writeFileSync(file, `<!DOCTYPE html><meta charset="utf-8"><title>${name}</title>${html}`);
+    pages.push(file);
+    return new URL(`/${name}`, formUrl).href;
+  }
+  try {
+    await page.goto(sameOriginPage('same-origin-fetch.html',
+      `<script>window.posted = fetch(${JSON.stringify(formUrl)}, { method: 'POST',` +
+      " headers: { 'Content-Type': 'application/x-www-form-urlencoded' }," +
+      ` body: ${JSON.stringify(new URLSearchParams(fields).toString())} })` +
+      '.then(async (r) => ({ status: r.status, text: await r.text() }))' +
+      '.catch((e) => ({ status: 0, text: String(e) }));</script>'));
+    const posted = await page.evaluate(() => window.posted);
+    check('a fetch POST from a page of the same origin is refused',
+          posted.status === 200 && posted.text.includes(refusal),
+          `(answered ${posted.status})`);
+
+    const submitting = sameOriginPage('same-origin-submit.html',
+      `<form id="f" method="post" action="${formUrl}">${inputs}</form>` +
+      '<script>HTMLFormElement.prototype.submit.call(document.getElementById("f"))</script>');
+    await page.goto('about:blank');
+    await Promise.all([page.waitForURL(formUrl), page.goto(submitting)]);
+    check('a form submitted by a script on a page of the same origin is refused',
+          (await page.textContent('body')).includes(refusal));
+    check('the same-origin scripts left the password file as it was',
+          fs.readFileSync(passwordFile, 'utf8') === before);
+  } finally {
+    for (const file of pages) fs.rmSync(file, { force: true });
+  }
+}
+
 function cleanDemo() {
   for (const name of ['.htaccess', '.htpasswd']) fs.rmSync(path.join(demoDir, name), { force: true });
 }
@@ -176,7 +225,10 @@ const browser = await chromium.launch({
          '--disable-background-networking', '--disable-component-update', '--disable-sync'],
 });
 try {
-  const page = await browser.newPage({ viewport: { width: 900, height: 1000 } });
+  const page = await browser.newPage({
+    viewport: { width: 900, height: 1000 },
+    httpCredentials: { ...admin, origin: new URL(formUrl).origin },
+  });
   await page.goto(formUrl);
   check('every field of the form has a label',
         (await page.getByLabel('Directory to protect', { exact: true }).count()) === 1 &&
@@ -184,6 +236,7 @@ try {
         (await page.getByLabel('Password', { exact: true }).count()) === 1);
   for (const lang of languages) await ownerSession(page, lang);
   await forgeriesChangeNothing(page);
+  await sameOriginScriptsChangeNothing(page);
 
   const hostile = await submit(page, languages[0], { user: '<img src=x onerror=alert(1)>',
                                                      pass: 'x', option: 'n' });

@@ -6,12 +6,12 @@
 //    file holds exactly those users. The slowest answer is printed.
 // 2. 2,000 first-visit requests, 16 at a time: every answer is the form.
 //
-// Environment: HOB_FORM_URL, HOB_DEMO_DIR (as for e2e.mjs), HOB_HOME_DIR
-// (the program's working directory, whose dat-system.dat is changed and put
-// back).
+// Environment: HOB_FORM_URL, HOB_DEMO_DIR, HOB_ADMIN_USER, HOB_ADMIN_PASSWORD
+// (as for e2e.mjs), HOB_HOME_DIR (the program's working directory, whose
+// dat-system.dat is changed and put back).
 import fs from 'node:fs';
 import path from 'node:path';
-import { check, finish, verifies } from './support.mjs';
+import { adminHeaders, check, finish, verifies } from './support.mjs';
 
 const formUrl = process.env.HOB_FORM_URL;
 const demoDir = process.env.HOB_DEMO_DIR;
@@ -22,7 +22,7 @@ const busyText = 'The server is busy';
 async function post(fields) {
   const res = await fetch(formUrl, {
     method: 'POST',
-    headers: { 'Content-Type': 'application/x-www-form-urlencoded' },
+    headers: { ...adminHeaders, 'Content-Type': 'application/x-www-form-urlencoded' },
     body: new URLSearchParams({ ...fields, submit: 'Run' }).toString(),
   });
   return res.text();
@@ -94,7 +94,7 @@ await parallelAdds('lockwait=0', shippedSettings.replace(/^lockwait=.*$/m, 'lock
 fs.writeFileSync(settingsFile, shippedSettings);
 
 const visits = await pool(2000, 16, async () => {
-  const res = await fetch(formUrl);
+  const res = await fetch(formUrl, { headers: adminHeaders });
   return (await res.text()).includes('name="submit"');
 });
 const notForm = visits.filter((isForm) => !isForm).length;

@@ -1,5 +1,6 @@
 // Helpers shared by the browser and load tests: named checks with a closing
-// count, and the real password tool's verdict.
+// count, the real password tool's verdict, and the admin credentials the
+// server asks for before it runs the program.
 import { execFileSync } from 'node:child_process';
 
 let passed = 0;
@@ -31,3 +32,13 @@ export function verifies(file, user, pass) {
     return false;
   }
 }
+
+// The user and password the runner printed ("admin password: ..."), handed
+// over as HOB_ADMIN_USER and HOB_ADMIN_PASSWORD.
+export const admin = {
+  username: process.env.HOB_ADMIN_USER ?? 'admin',
+  password: process.env.HOB_ADMIN_PASSWORD ?? '',
+};
+export const adminHeaders = {
+  Authorization: 'Basic ' + Buffer.from(`${admin.username}:${admin.password}`).toString('base64'),
+};

@@ -32,6 +32,12 @@ site_files() {
 # Whether the two files hold the same lines once sorted; shows the difference.
 same_lines() { diff <(sort "$1") <(sort "$2"); }
 
+# Whether settings file $2 starts with the lines of file $1 and its first
+# line for the key of setting $3 is $3.
+extends() {
+  cmp -s <(head -n "$(wc -l < "$1")" "$2") "$1" && [ "$(grep -m1 "^${3%%=*}=" "$2")" = "$3" ]
+}
+
 finish() {
   echo "$passed passed, $failed failed"
   [ $failed -eq 0 ]

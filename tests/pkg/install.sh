@@ -22,8 +22,12 @@ mkdir -p "$work"
 
 DESTDIR="$stage" cmake --install "$build" --prefix "$prefix" > "$work/install.log"
 check "the program is installed to lib/cgi-bin" test -x "$cgi/hob-htpasswd.cgi"
-check "the site sets are installed as they stand in the source" \
-  diff -r -x lockfile.lock -x tmp.htpasswd -x '*.log' "$root/site" "$share"
+check "the site sets are installed as they stand in the source, but for the settings" \
+  diff -r -x lockfile.lock -x tmp.htpasswd -x '*.log' -x dat-system.dat "$root/site" "$share"
+for set in "" ja/; do
+  check "the ${set:-en/}settings are the source's, confined to /var/www" \
+    extends "$root/site/${set}dat-system.dat" "$share/${set}dat-system.dat" basedir=/var/www
+done
 check "the man page is installed" test -s "$stage$prefix/share/man/man8/hob-htpasswd.8.gz"
 check "the Apache configuration names the installed program's directory" \
   grep -q "<Directory \"$prefix/lib/cgi-bin\">" "$conf"
