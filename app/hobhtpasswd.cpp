@@ -439,9 +439,15 @@ bool IsKnownHost(const CHobString& hostnames) {
   if (go.env.HTTP_HOST.IsEmpty()) return false;
   CHobString scheme = RequestScheme();
   CHobString host = NormalOrigin(scheme, go.env.HTTP_HOST);
+  // Some servers pass the Host header on without its port: the server's
+  // port then counts too.
+  CHobString withPort = PortAt(go.env.HTTP_HOST) < 0 && !go.env.SERVER_PORT.IsEmpty()
+                            ? NormalOrigin(scheme, go.env.HTTP_HOST + ":" + go.env.SERVER_PORT)
+                            : host;
   CHobString known;
   for (const char* p = hostnames.m_pszText; NextWord(p, known);) {
-    if (NormalOrigin(scheme, known) == host) return true;
+    CHobString listed = NormalOrigin(scheme, known);
+    if (listed == host || listed == withPort) return true;
   }
   return false;
 }

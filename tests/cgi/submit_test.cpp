@@ -332,6 +332,12 @@ TEST_F(Submit, HostNamesRefuseEveryOtherHostFirstVisitsToo) {
     EXPECT_EQ(0, site.Get("").status) << host;
     EXPECT_EQ(0, Send("/tmp", "u", "p", "1", "n").status) << host;
   }
+  // A Host header passed on without its port, with the server's port.
+  site.SetEnv("HTTP_HOST", "localhost");
+  site.SetEnv("SERVER_PORT", "8080");
+  EXPECT_EQ(0, site.Get("").status);
+  site.SetEnv("SERVER_PORT", "8081");
+  ExpectMessage(site.Get(""), "M12");
 }
 
 TEST_F(Submit, WritemodeZeroRefusesEveryActionThatWrites) {
