@@ -7,13 +7,16 @@
 // or failure is answered with a message page and exit status 1.
 #include "hobhtpasswd.h"
 
+#include <fcntl.h>
 #include <limits.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
+#include "hobaccess.h"
 #include "hobbuffer.h"
 #include "hobconfig.h"
 #include "hobdir.h"
@@ -21,6 +24,7 @@
 #include "hobform.h"
 #include "hobglobal.h"
 #include "hobhtml.h"
+#include "hobprobe.h"
 #include "hobstring.h"
 #include "hobstrpath.h"
 
@@ -34,6 +38,11 @@ const char* const kInfoTemplate = "templ_info.html";
 const char* const kSignatureFile = "sys-signature";
 const char* const kAccessTemplate = "dat-htaccess.dat";
 const char* const kNginxTemplate = "dat-nginx.dat";
+const char* const kLighttpdTemplate = "dat-lighttpd.dat";
+// The largest access file the program changes: larger is no access file.
+const int kMaxAccessFile = 1024 * 1024;
+// Seconds the check from outside may take.
+const int kCheckSeconds = 2;
 // The scratch file of the display fallback, made private with mkstemp.
 const char* const kScratchPrefix = "tmp.htpasswd";
 constexpr char kScratchPattern[] = "tmp.htpasswd.XXXXXX";
@@ -65,12 +74,14 @@ const int kMaxBcryptCost = 17;
 
 // What the settings ask of one request.
 struct Settings {
-  bool bWrite;           // "writemode": the actions that write files are offered and allowed
-  int nLockWait;         // "lockwait": seconds to wait for a lock another request holds
-  int nMinPassLen;       // "minpasslen": the fewest characters a new password may have
-  int nDefaultType;      // "defaulttype": the hash type the first visit marks
-  CHobString hostnames;  // "hostnames": the Host headers served, blank-separated; "": any
-  CHobString basedirs;   // "basedir": the directories the program may work in; "": any
+  bool bWrite;            // "writemode": the actions that write files are offered and allowed
+  int nLockWait;          // "lockwait": seconds to wait for a lock another request holds
+  int nMinPassLen;        // "minpasslen": the fewest characters a new password may have
+  int nDefaultType;       // "defaulttype": the hash type the first visit marks
+  CHobString hostnames;   // "hostnames": the Host headers served, blank-separated; "": any
+  CHobString basedirs;    // "basedir": the directories the program may work in; "": any
+  CHobString accessFile;  // "accessfile": the access file to write the block into; "": none
+  bool bSelfCheck;        // "selfcheck": ask the server whether the directory asks for a password
 };
 
 // The hash types, in the order of their placeholders %TYPE0%...: crypt, MD5,
@@ -90,18 +101,21 @@ struct Action {
   bool bNewPass;       // the password is a new one: long enough, and repeated alike
   bool bType;          // needs a hash type
 };
-const Action kActions[] = {{"n", false, false, true, true, true, true},  // show the entry
-                           {"c", true, true, true, true, true, true},    // create the password file
-                           {"a", true, true, true, true, true, true},    // add the user
-                           {"l", false, true, false, false, false, false},  // list the users
-                           {"d", true, true, true, false, false, false},    // delete the user
-                           {"v", false, true, true, true, false, false}};   // verify the password
+const Action kActions[] = {
+    {"n", false, false, true, true, true, true},     // show the entry
+    {"c", true, true, true, true, true, true},       // create the password file
+    {"a", true, true, true, true, true, true},       // add the user
+    {"l", false, true, false, false, false, false},  // list the users
+    {"d", true, true, true, false, false, false},    // delete the user
+    {"v", false, true, true, true, false, false},    // verify the password
+    {"p", true, true, false, false, false, false},   // write the block into the access file
+    {"u", true, true, false, false, false, false}};  // remove the block from it
 // The action a successful create leaves marked, so that the next submit adds
 // a user instead of making the file anew.
 const int kActionAfterCreate = 2;
 const int kActionCount = sizeof(kActions) / sizeof(kActions[0]);
-const char* const kOptionPlaceholders[kActionCount] = {"%OPT0%", "%OPT1%", "%OPT2%",
-                                                       "%OPT3%", "%OPT4%", "%OPT5%"};
+const char* const kOptionPlaceholders[kActionCount] = {"%OPT0%", "%OPT1%", "%OPT2%", "%OPT3%",
+                                                       "%OPT4%", "%OPT5%", "%OPT6%", "%OPT7%"};
 
 // The index of the hash type named exactly by text ("0".."5"), or -1.
 int FindType(const CHobString& text) {
@@ -227,6 +241,13 @@ Settings ApplySettings(const CHobConfig& settings) {
                                                                       : 10;
   applied.hostnames = settings.Value("hostnames");
   applied.basedirs = settings.Value("basedir");
+  // A name in the directory itself: one holding "/" would reach another.
+  applied.accessFile = settings.Value("accessfile");
+  if (applied.accessFile.Find("/") >= 0 || applied.accessFile == "." ||
+      applied.accessFile == "..") {
+    applied.accessFile = "";
+  }
+  applied.bSelfCheck = static_cast<int>(settings.Value("selfcheck")) != 0;
   CHobString mode = settings.Value("filemode");
   if (!mode.IsEmpty()) {
     char* end = nullptr;
@@ -246,6 +267,9 @@ CHobString PrepareForm(const CHobConfig& settings, const Settings& applied) {
   page.Replace("%DOMAIN%", HtmlEscape(go.env.SERVER_NAME.m_pszText, true).m_pszText, true);
   if (!applied.bWrite) {
     page.Replace("<!--WRITE-->", "<!--/WRITE-->", "", true);
+  }
+  if (applied.accessFile.IsEmpty()) {
+    page.Replace("<!--ACCESS-->", "<!--/ACCESS-->", "", true);
   }
   page.Replace("%MINPASSLEN%", CHobString(applied.nMinPassLen).m_pszText, true);
   go.strHtpasswd = settings.Value("htpasswd");
@@ -273,26 +297,100 @@ void FillFirstVisit(CHobString& page, const Settings& settings) {
   page.Replace("<!--RESULT-->", "", false);
 }
 
+// What a message names: a number (%N%) and a text (%TEXT%, escaped).
+struct Detail {
+  Detail() : number(0) {}
+  int number;
+  CHobString text;
+};
+
+// The web servers whose own configuration text the program knows.
+enum Server { kApache, kNginx, kLighttpd, kOtherServer };
+
+// The web server the program runs under, by SERVER_SOFTWARE.
+Server ServerKind() {
+  CHobString software = go.env.SERVER_SOFTWARE.ToLower();
+  if (software.Left(6) == "apache") return kApache;
+  if (software.Left(5) == "nginx") return kNginx;
+  if (software.Left(8) == "lighttpd") return kLighttpd;
+  return kOtherServer;
+}
+
+// The document root of the server, links resolved; "" when unknown.
+CHobString DocumentRoot() {
+  char real[PATH_MAX];
+  if (go.env.DOCUMENT_ROOT.IsEmpty() || realpath(go.env.DOCUMENT_ROOT.m_pszText, real) == nullptr) {
+    return CHobString();
+  }
+  return CHobString(real);
+}
+
+// The URL path of the directory resolved (links resolved) as a server's
+// configuration names it: "/", its path under the document root and "/",
+// with '"' and "\" escaped for a quoted string; "" when it does not lie
+// under the document root.
+CHobString LocationOf(const CHobString& resolved) {
+  CHobString root = DocumentRoot();
+  if (root.IsEmpty() || resolved.IsEmpty()) return CHobString();
+  if (root == "/") root = "";
+  CHobString rest;
+  if (resolved != root) {
+    if (resolved.Left(root.GetLength() + 1) != root + "/") return CHobString();
+    rest = resolved.Mid(root.GetLength() + 1);
+  }
+  CHobString location = "/";
+  for (const char* p = rest.m_pszText; *p != '\0'; p++) {
+    if (*p == '"' || *p == '\\') location += "\\";
+    char one[2] = {*p, '\0'};
+    location += one;
+  }
+  if (location.Right(1) != "/") location += "/";
+  return location;
+}
+
 // The text of template under the heading of key, escaped for the page, with
-// the password file and the user filled in.
+// the password file, the user and the location filled in.
 CHobString TemplateText(const CHobConfig& messages, const char* key, const char* templatePath,
-                        const CHobString& passwordFile, const CHobString& user) {
+                        const CHobString& passwordFile, const CHobString& user,
+                        const CHobString& location) {
   CHobString text = messages.Value(key) + "\n\n" + ReadText(templatePath);
   text = HtmlEscape(text.m_pszText, false);
   text.Replace("%FILE%", HtmlEscape(passwordFile.m_pszText, true).m_pszText, false);
   text.Replace("%USER%", HtmlEscape(user.m_pszText, true).m_pszText, false);
+  text.Replace("%LOCATION%", HtmlEscape(location.m_pszText, true).m_pszText, false);
+  if (text.Right(1) != "\n") text += "\n";
   return text;
 }
 
-// The access-control file text under its heading; then, when the site has an
-// nginx template, its text under a heading of its own, for servers that read
-// no access file.
+// The text that protects the directory in the configuration of a server that
+// reads no access file, under its heading: for nginx (when the site has its
+// template) and lighttpd; "" for Apache. A directory outside the document
+// root gets nginx's placeholder location.
+CHobString ServerText(const CHobConfig& messages, Server server, const CHobString& passwordFile,
+                      const CHobString& user, const CHobString& resolved) {
+  CHobString location = LocationOf(resolved);
+  if (server == kLighttpd) {
+    return TemplateText(messages, "msg35", kLighttpdTemplate, passwordFile, user,
+                        location.IsEmpty() ? CHobString("/protected/") : location);
+  }
+  if (server == kApache || ReadText(kNginxTemplate).IsEmpty()) return CHobString();
+  return TemplateText(messages, "msg22", kNginxTemplate, passwordFile, user,
+                      location.IsEmpty() ? CHobString("/protected/") : location);
+}
+
+// The access-control file text under its heading, with the text for the
+// server's own configuration where it reads no access file: nginx's first,
+// then the access file's; lighttpd's alone; for Apache the access file's
+// alone; for another server both, the access file's first.
 CHobString AccessFileText(const CHobConfig& messages, const CHobString& passwordFile,
-                          const CHobString& user) {
-  CHobString text = TemplateText(messages, "msg09", kAccessTemplate, passwordFile, user);
-  if (ReadText(kNginxTemplate).IsEmpty()) return text;
-  if (text.Right(1) != "\n") text += "\n";
-  return text + "\n" + TemplateText(messages, "msg22", kNginxTemplate, passwordFile, user);
+                          const CHobString& user, const CHobString& resolved) {
+  Server server = ServerKind();
+  CHobString own = ServerText(messages, server, passwordFile, user, resolved);
+  if (server == kLighttpd) return own;
+  CHobString access =
+      TemplateText(messages, "msg09", kAccessTemplate, passwordFile, user, LocationOf(resolved));
+  if (own.IsEmpty()) return access;
+  return server == kNginx ? own + "\n" + access : access + "\n" + own;
 }
 
 // A private scratch file in the working directory (mode 0600, a name no other
@@ -614,45 +712,263 @@ CHobString StatusText(const CHobConfig& messages, const char* key, const CHobStr
   return text;
 }
 
+// A line of the result: the catalogue text of key with %TEXT% and %N% filled
+// in, as plain text (escaped with the rest of the result), ended by a line
+// feed.
+CHobString ResultLine(const CHobConfig& messages, const char* key, const CHobString& text,
+                      int number = 0) {
+  CHobString line = messages.Value(key);
+  line.Replace("%TEXT%", text.m_pszText, true);
+  line.Replace("%N%", CHobString(number).m_pszText, true);
+  return line + "\n";
+}
+
+// The access file of a directory across a change of the program's block.
+struct AccessChange {
+  AccessChange() : bExisted(false), bChanged(false), bFound(false) {}
+  CHobBuffer before;  // its bytes before the change
+  bool bExisted;      // it was there before
+  bool bChanged;      // the change wrote or removed it
+  bool bFound;        // it held the program's block before
+};
+
+// The access file name in dir and its line lineNumber, for msg29.
+void DescribeLine(const CHobBuffer& text, int lineNumber, Detail& detail) {
+  detail.number = lineNumber;
+  const char* p = text.data;
+  const char* end = text.data + text.length;
+  for (int line = 1; p != nullptr && p < end && line < lineNumber; line++) {
+    p = static_cast<const char*>(memchr(p, '\n', static_cast<size_t>(end - p)));
+    if (p != nullptr) p++;
+  }
+  if (p == nullptr || p >= end) return;
+  const char* stop = static_cast<const char*>(memchr(p, '\n', static_cast<size_t>(end - p)));
+  detail.text = CHobString(CHobBuffer(p, static_cast<unsigned>((stop ? stop : end) - p)).data);
+}
+
+// Reads the access file of dir into change: the key of the message that
+// refuses to touch it (a link, unreadable, or, unless bRemove, one that sets
+// up a password by lines of its own: msg29 with the line), or null.
+const char* ReadAccessFile(const CHobDir& dir, const Settings& settings, bool bRemove,
+                           AccessChange& change, Detail& detail) {
+  int read = dir.ReadFile(settings.accessFile.m_pszText, change.before, kMaxAccessFile);
+  change.bExisted = read >= 0;
+  if (read < 0 && read != -ENOENT) return "msg04";
+  CHobString line;
+  int lineNumber =
+      bRemove ? 0 : CHobAccess::FindForeignAuth(change.before.data, change.before.length, line);
+  if (lineNumber > 0) {
+    detail.number = lineNumber;
+    detail.text = line;
+    return "msg29";
+  }
+  return nullptr;
+}
+
+// Writes the program's block holding block into the access file of dir, or
+// with bRemove takes it out (an access file left empty is removed), under
+// the lock beside the password file; the lines outside the block stay as
+// they are. Returns the key of the message that refuses it (detail: the
+// line at fault), or null with what was done in change.
+const char* ChangeAccessFile(const CHobDir& dir, const Settings& settings, const CHobString& block,
+                             bool bRemove, AccessChange& change, Detail& detail) {
+  CHobFlock lock;
+  CHobString lockName = CHobString(kPasswordFile) + ".lock";
+  int locked = lock.LockAt(dir.m_nFd, lockName.m_pszText, false, settings.nLockWait);
+  if (locked == HOB_LOCKED) return "msg90";
+  if (locked != HOB_OK) return "msg04";
+  if (const char* key = ReadAccessFile(dir, settings, bRemove, change, detail)) return key;
+  CHobBuffer after;
+  int stray = 0;
+  int made = bRemove ? CHobAccess::WithoutBlock(change.before.data, change.before.length, after,
+                                                change.bFound, &stray)
+                     : CHobAccess::WithBlock(change.before.data, change.before.length,
+                                             block.m_pszText, after, &stray);
+  if (made != HOB_ACCESS_OK) {
+    DescribeLine(change.before, stray, detail);
+    return "msg29";
+  }
+  // Never rename into place a file whose owner's lines are not all there.
+  if (!CHobAccess::KeepsOutsideLines(change.before.data, change.before.length, after.data,
+                                     after.length)) {
+    return "msg26";
+  }
+  if (change.bExisted && after.length == change.before.length &&
+      memcmp(after.data, change.before.data, static_cast<size_t>(after.length)) == 0) {
+    return nullptr;
+  }
+  const char* name = settings.accessFile.m_pszText;
+  int written = bRemove && after.length == 0 ? (change.bExisted ? dir.Remove(name) : 0)
+                                             : dir.WriteFile(name, after.data, after.length,
+                                                             go.bFileMode ? go.nFileMode : -1);
+  if (written == -ENOSPC || written == -EDQUOT) return "msg92";
+  if (written != 0) return "msg04";
+  change.bChanged = true;
+  return nullptr;
+}
+
+// Puts the access file of dir back as change found it: true when it is.
+bool RestoreAccessFile(const CHobDir& dir, const Settings& settings, const AccessChange& change) {
+  CHobFlock lock;
+  CHobString lockName = CHobString(kPasswordFile) + ".lock";
+  if (lock.LockAt(dir.m_nFd, lockName.m_pszText, false, settings.nLockWait) != HOB_OK) {
+    return false;
+  }
+  const char* name = settings.accessFile.m_pszText;
+  if (!change.bExisted) return dir.Remove(name) == 0;
+  return dir.WriteFile(name, change.before.data, change.before.length,
+                       go.bFileMode ? go.nFileMode : -1) == 0;
+}
+
+// The status the server answers for the directory resolved when asked
+// without credentials, with its URL in url; -1 when it could not be asked or
+// gave no answer, with the reason in reason.
+int CheckFromOutside(const CHobConfig& messages, const CHobString& resolved, CHobString& url,
+                     CHobString& reason) {
+  CHobString path = CHobProbe::UrlPath(resolved.m_pszText, DocumentRoot().m_pszText);
+  if (path.IsEmpty()) {
+    reason = messages.Value("msg56");
+    return -1;
+  }
+  CHobString scheme = RequestScheme();
+  url = scheme + "://" + go.env.HTTP_HOST + path;
+  return CHobProbe::Status(go.env.SERVER_ADDR.m_pszText, go.env.SERVER_PORT.m_pszText,
+                           go.env.HTTP_HOST.m_pszText, path.m_pszText, scheme == "https",
+                           kCheckSeconds, reason);
+}
+
+// True for the answers of a server that does not ask for a password.
+bool IsOpenAnswer(int status) {
+  return (status >= 200 && status < 400) || status == 403 || status == 404;
+}
+
+// The lines that start the result of protecting the directory (create and
+// protect): where the lines were written, then what the check from outside
+// found. A server that answers 500 right after the lines were written
+// refuses them: the access file is then put back as it was.
+CHobString ProtectedLines(const CHobConfig& messages, const CHobDir& dir, const Settings& settings,
+                          const CHobString& resolved, const AccessChange& change) {
+  CHobString accessPath = resolved + "/" + settings.accessFile;
+  CHobString lines = ResultLine(messages, "msg30", accessPath);
+  if (!settings.bSelfCheck) return lines;
+  CHobString url, reason;
+  int status = CheckFromOutside(messages, resolved, url, reason);
+  Server server = ServerKind();
+  const char* fix = server == kNginx || server == kLighttpd ? "msg54" : "msg53";
+  if (status == 401) return lines + ResultLine(messages, "msg31", url);
+  if (IsOpenAnswer(status)) {
+    return lines + ResultLine(messages, "msg32", url) + ResultLine(messages, fix, url);
+  }
+  if (status == 500) {
+    lines = ResultLine(messages, "msg32", url) + ResultLine(messages, "msg53", url);
+    if (!change.bChanged) return lines;
+    return lines + ResultLine(messages,
+                              RestoreAccessFile(dir, settings, change) ? "msg55" : "msg57",
+                              accessPath);
+  }
+  if (status >= 0) reason = ResultLine(messages, "msg58", url, status);
+  reason.Replace("\n", "", true);
+  return lines + ResultLine(messages, "msg33", reason);
+}
+
+// The lines that start the result of unprotect: whether the program's lines
+// were there and removed, then what the check from outside found.
+CHobString UnprotectedLines(const CHobConfig& messages, const Settings& settings,
+                            const CHobString& resolved, const AccessChange& change) {
+  CHobString lines =
+      ResultLine(messages, change.bFound ? "msg36" : "msg50", resolved + "/" + settings.accessFile);
+  if (!settings.bSelfCheck) return lines;
+  CHobString url, reason;
+  int status = CheckFromOutside(messages, resolved, url, reason);
+  if (status == 401) return lines + ResultLine(messages, "msg34", url);
+  if (IsOpenAnswer(status)) return lines + ResultLine(messages, "msg52", url);
+  if (status >= 0) reason = ResultLine(messages, "msg58", url, status);
+  reason.Replace("\n", "", true);
+  return lines + ResultLine(messages, "msg33", reason);
+}
+
+// The block of the access file: the access-file template with the password
+// file and the user filled in.
+CHobString AccessBlock(const CHobString& passwordFile, const CHobString& user) {
+  CHobString block = ReadText(kAccessTemplate);
+  block.Replace("%FILE%", passwordFile.m_pszText, false);
+  block.Replace("%USER%", user.m_pszText, false);
+  return block;
+}
+
+// Protects the directory open as dir by the program's block in its access
+// file (create and protect): the key of the message that refuses it, or null
+// with the result text (escaped) in result.
+const char* Protect(const CHobConfig& messages, const CHobDir& dir, const Settings& settings,
+                    const CHobString& resolved, const CHobString& user, CHobString& result,
+                    Detail& detail) {
+  CHobString passwordFile = resolved + "/" + kPasswordFile;
+  CHobString block = AccessBlock(passwordFile, user);
+  AccessChange change;
+  if (const char* key = ChangeAccessFile(dir, settings, block, false, change, detail)) return key;
+  CHobString text = ProtectedLines(messages, dir, settings, resolved, change) + "\n" + block;
+  result = HtmlEscape(text.m_pszText, true);
+  CHobString own = ServerText(messages, ServerKind(), passwordFile, user, resolved);
+  if (!own.IsEmpty()) result += "\n" + own;
+  return nullptr;
+}
+
 // Runs the action of in on the password file of the directory open as dir.
-// Returns the key of the message to answer with (number: what it names), or
+// Returns the key of the message to answer with (detail: what it names), or
 // null with the status line (HTML) in status and the result text for the
 // page in result (for list: in listing).
 const char* RunAction(int action, const Submission& in, const CHobDir& dir,
                       const CHobConfig& messages, const Settings& settings, Listing& listing,
-                      CHobString& status, CHobString& result, int& number) {
+                      CHobString& status, CHobString& result, Detail& detail) {
   const char* user = in.user.m_pszText;
   const char* pass = in.pass.m_pszText;
   int type = FindType(in.type);
   int wait = settings.nLockWait;
+  const bool writesAccess = !settings.accessFile.IsEmpty();
+  CHobString resolved = dir.RealPath();
+  if (resolved.IsEmpty()) resolved = in.dir;
   CHobHtCount count = {0, 0, false};
   const char* key = nullptr;
   const char* heading = nullptr;  // the result of delete and verify
   switch (kActions[action].option[0]) {
     case 'n': {
+      // Nothing is written, and no access-file text is shown: following it
+      // without a password file would lock every user out.
       CHobString entry;
       key = DisplayEntry(in.user, in.pass, type, entry);
-      result = HtmlEscape((messages.Value("msg10") + "\n\n" + entry + "\n\n").m_pszText, true);
+      result = HtmlEscape((messages.Value("msg10") + "\n\n" + entry + "\n").m_pszText, true);
       status = StatusText(messages, "msg48", in.user, 0);
-      break;
+      return key;
     }
     case 'c': {
+      // The access file is looked at first: one that protects the
+      // directory by lines of its own leaves everything as it is.
+      AccessChange unchanged;
+      if (writesAccess && (key = ReadAccessFile(dir, settings, false, unchanged, detail))) {
+        return key;
+      }
       int made =
           CHobHtPasswd::WriteNew(dir, kPasswordFile, user, pass, type, in.bReplace, wait, &count);
       if (made == HOB_HTP_HAS_USERS) {
-        number = count.nUsers;
+        detail.number = count.nUsers;
         return "msg23";
       }
-      key = DriverMessage(made, "msg08", "msg03", "msg04");
+      if ((key = DriverMessage(made, "msg08", "msg03", "msg04")) != nullptr) return key;
       status = StatusText(messages, count.bExisted ? "msg46" : "msg45", in.user, count.nUsers);
-      break;
+      if (writesAccess) return Protect(messages, dir, settings, resolved, in.user, result, detail);
+      result = AccessFileText(messages, resolved + "/" + kPasswordFile, in.user, resolved);
+      return nullptr;
     }
     case 'a':
       key =
           DriverMessage(CHobHtPasswd::WriteAdd(dir, kPasswordFile, user, pass, type, wait, &count),
                         "msg08", "msg05", "msg06");
       status = StatusText(messages, count.nBefore > 0 ? "msg38" : "msg37", in.user, count.nUsers);
-      break;
+      // A site whose access file the program writes is protected by create.
+      if (key == nullptr && !writesAccess) {
+        result = AccessFileText(messages, resolved + "/" + kPasswordFile, in.user, resolved);
+      }
+      return key;
     case 'l': {
       int users = CHobHtPasswd::OpenList(dir, kPasswordFile, wait, listing.users);
       if ((key = DriverMessage(users, "msg08", "msg05", "msg06")) != nullptr) return key;
@@ -677,25 +993,38 @@ const char* RunAction(int action, const Submission& in, const CHobDir& dir,
           StatusText(messages, heading, in.user, 0) + " " + HtmlEscape(in.user.m_pszText, true);
       break;
     }
+    case 'p': {
+      if (!writesAccess) return "msg51";
+      int fd = dir.OpenFile(kPasswordFile, O_RDONLY);
+      if (fd < 0) return fd == -ENOENT ? "msg05" : "msg06";
+      close(fd);
+      status = StatusText(messages, "msg59", in.user, 0);
+      return Protect(messages, dir, settings, resolved, in.user, result, detail);
+    }
+    case 'u': {
+      if (!writesAccess) return "msg51";
+      AccessChange change;
+      if ((key = ChangeAccessFile(dir, settings, "", true, change, detail)) != nullptr) return key;
+      status = StatusText(messages, change.bFound ? "msg60" : "msg50", in.user, 0);
+      CHobString text = UnprotectedLines(messages, settings, resolved, change);
+      result = HtmlEscape(text.m_pszText, true);
+      return nullptr;
+    }
   }
   if (key != nullptr) return key;
-  if (heading != nullptr) {
-    result = HtmlEscape((messages.Value(heading) + "\n\n" + in.user + "\n").m_pszText, true);
-  } else {
-    result += AccessFileText(messages, in.dir + "/" + kPasswordFile, in.user);
-  }
+  result = HtmlEscape((messages.Value(heading) + "\n\n" + in.user + "\n").m_pszText, true);
   return nullptr;
 }
 
 // Handles a submitted form: checks the request and its input, opens the
 // directory, runs the chosen action and fills the form page with the
 // entered values and the result. Returns the key of the message to answer
-// with instead (number: what it names), or null when the page is the answer.
+// with instead (detail: what it names), or null when the page is the answer.
 const char* Submit(const CHobForm& form, const CHobConfig& messages, const Settings& settings,
-                   CHobDir& dir, Listing& listing, CHobString& page, int& number) {
+                   CHobDir& dir, Listing& listing, CHobString& page, Detail& detail) {
   if (!IsOwnFormPost()) return "msg12";
   Submission in = ReadSubmission(form);
-  if (const char* key = CheckSubmission(form, in, settings, number)) return key;
+  if (const char* key = CheckSubmission(form, in, settings, detail.number)) return key;
   int action = FindAction(in.option);
   if (action >= 0) {
     if (const char* key = OpenDirectory(in, kActions[action], settings, dir)) return key;
@@ -705,7 +1034,7 @@ const char* Submit(const CHobForm& form, const CHobConfig& messages, const Setti
   CHobString status, result;
   if (action >= 0) {
     const char* key =
-        RunAction(action, in, dir, messages, settings, listing, status, result, number);
+        RunAction(action, in, dir, messages, settings, listing, status, result, detail);
     if (key != nullptr) return key;
   }
   page.Replace("%PATH%", HtmlEscape((in.dir + "/").m_pszText, true).m_pszText, false);
@@ -774,13 +1103,14 @@ void WriteListPage(CHobHtml& html, const CHobString& page, Listing& listing) {
 }
 
 // Writes the message page built from "templ_info.html" with text, shown as it
-// stands (a "%" in it is not a conversion) and cut to 4095 bytes, with number
-// in place of its "%N%", and the directory the form named (escaped) in
-// place of the page's "%PATH%".
-void MessageForm(CHobHtml& html, const char* text, const CHobString& path, int number) {
+// stands (a "%" in it is not a conversion) and cut to 4095 bytes, with what
+// it names in place of its "%N%" and "%TEXT%" (escaped), and the directory
+// the form named (escaped) in place of the page's "%PATH%".
+void MessageForm(CHobHtml& html, const char* text, const CHobString& path, const Detail& detail) {
   go.log.Trace("MessageForm =====================================================");
   CHobString message = CHobString(text).Left(4095);
-  message.Replace("%N%", CHobString(number).m_pszText, true);
+  message.Replace("%N%", CHobString(detail.number).m_pszText, true);
+  message.Replace("%TEXT%", HtmlEscape(detail.text.m_pszText, true).m_pszText, true);
   CHobString page = ReadText(kInfoTemplate);
   page.Replace("%SIGNATURE%", ReadText(kSignatureFile).m_pszText, true);
   page.Replace("%PATH%", HtmlEscape(path.m_pszText, true).m_pszText, true);
@@ -828,7 +1158,7 @@ int main() {
   Settings applied;
   const char* key = ReadSettings(settings, applied);
   if (key != nullptr) {
-    MessageForm(html, messages.Value(key).m_pszText, CHobString(), 0);
+    MessageForm(html, messages.Value(key).m_pszText, CHobString(), Detail());
     return 1;
   }
 
@@ -843,7 +1173,7 @@ int main() {
   CHobString page = PrepareForm(settings, applied);
   CHobDir dir;
   Listing listing;
-  int number = 0;  // what a message names
+  Detail detail;  // what a message names
   if (!IsKnownHost(applied.hostnames)) {
     key = "msg12";
   } else if (IsOversized()) {
@@ -852,10 +1182,10 @@ int main() {
     // A request with items but no "submit" (a stale link, a probe) gets the form.
     FillFirstVisit(page, applied);
   } else {
-    key = Submit(form, messages, applied, dir, listing, page, number);
+    key = Submit(form, messages, applied, dir, listing, page, detail);
   }
   if (key != nullptr) {
-    MessageForm(html, messages.Value(key).m_pszText, form.Value("path"), number);
+    MessageForm(html, messages.Value(key).m_pszText, form.Value("path"), detail);
     return 1;
   }
   html.WriteHttpHeader("text/html", kPageHeaders);

@@ -126,6 +126,56 @@ int CHobDir::Rename(const char* from, const char* to) const {
 
 int CHobDir::Remove(const char* name) const { return unlinkat(m_nFd, name, 0) == 0 ? 0 : -errno; }
 
+int CHobDir::ReadFile(const char* name, CHobBuffer& out, int maxSize) const {
+  out.Free();
+  int fd = OpenFile(name, O_RDONLY);
+  if (fd < 0) return fd;
+  struct stat info;
+  int result = fstat(fd, &info) != 0 ? -errno : info.st_size > maxSize ? -EFBIG : 0;
+  if (result == 0 && info.st_size > 0) {
+    out.Alloc(static_cast<unsigned>(info.st_size));
+    ssize_t n = pread(fd, out.data, static_cast<size_t>(info.st_size), 0);
+    result = n == info.st_size ? static_cast<int>(n) : n < 0 ? -errno : -EIO;
+  }
+  close(fd);
+  if (result < 0) out.Free();
+  return result;
+}
+
+int CHobDir::WriteFile(const char* name, const char* data, int length, int mode) const {
+  int old = OpenFile(name, O_RDONLY);
+  if (old < 0 && old != -ENOENT) return old;
+  struct stat info;
+  bool kept = old >= 0 && fstat(old, &info) == 0;
+  if (old >= 0) close(old);
+  CHobString temporary;
+  int fd = MakeFile(name, temporary);
+  if (fd < 0) return fd;
+  int result = 0;
+  for (ssize_t done = 0; result == 0 && done < length;) {
+    ssize_t n = write(fd, data + done, static_cast<size_t>(length - done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) result = n < 0 ? -errno : -ENOSPC;
+    if (n > 0) done += n;
+  }
+  if (result == 0) {
+    TakeOwner(fd, kept ? &info : nullptr, mode);
+    if (fsync(fd) != 0) result = -errno;
+  }
+  close(fd);
+  if (result == 0) result = Rename(temporary.m_pszText, name);
+  if (result != 0) Remove(temporary.m_pszText);
+  return result;
+}
+
+void CHobDir::TakeOwner(int fd, const struct stat* old, int mode) {
+  if (old != nullptr && fchown(fd, old->st_uid, old->st_gid) != 0) {
+    (void)!fchown(fd, static_cast<uid_t>(-1), old->st_gid);
+  }
+  if (mode < 0) mode = old != nullptr ? static_cast<int>(old->st_mode & 07777) : 0644;
+  fchmod(fd, static_cast<mode_t>(mode));
+}
+
 int CHobDir::RemoveStale(const char* prefix, int seconds) const {
   int fd = m_nFd >= 0 ? dup(m_nFd) : -1;
   DIR* listing = fd >= 0 ? fdopendir(fd) : nullptr;

@@ -6,6 +6,9 @@
 #ifndef HOB_HOBDIR_H_
 #define HOB_HOBDIR_H_
 
+#include <sys/stat.h>
+
+#include "hobbuffer.h"
 #include "hobstring.h"
 
 // Results of CHobDir::Open.
@@ -50,6 +53,21 @@ class CHobDir {
   int Rename(const char* from, const char* to) const;
   // Remove the name name from the directory: 0 or -errno.
   int Remove(const char* name) const;
+  // The whole regular file name, at most maxSize bytes, into out: its size,
+  // or -errno (-ENOENT when missing, -ELOOP for a link, -EINVAL for no
+  // regular file, -EFBIG when larger). REQUIRES: name is not null.
+  int ReadFile(const char* name, CHobBuffer& out, int maxSize) const;
+  // Replace the file name by length bytes of data: a new file made beside it
+  // (MakeFile), written, given the old file's owner and group (see
+  // TakeOwner) and mode (mode < 0: the old file's, or 0644 for a new one),
+  // synced and renamed over it; no link is followed. 0 or -errno.
+  // REQUIRES: name is not null; data holds length bytes.
+  int WriteFile(const char* name, const char* data, int length, int mode) const;
+  // Give the file open as fd the owner and group of old where the process
+  // may, else old's group alone, and the mode mode (< 0: old's). old is null
+  // for a file that replaces none: the mode (< 0: 0644) alone is set.
+  static void TakeOwner(int fd, const struct stat* old, int mode);
+
   // Remove the regular files and links named "prefix.XXXXXX", as MakeFile
   // names them, last changed more than seconds ago: files of processes that
   // were killed. Their count.

@@ -423,16 +423,12 @@ struct Change {
   bool bReplace;
 };
 
-// Give the new password file open as fd the old one's owner and group,
-// where it may (else the group alone), and the program's mode, or the old
-// file's when the settings name none. old is null for a new password file.
+// Give the new password file open as fd the old one's owner and group and
+// the program's mode, or the old file's when the settings name none. old is
+// null for a new password file.
 void SetOwnerAndMode(int fd, const struct stat* old) {
-  if (old != nullptr && fchown(fd, old->st_uid, old->st_gid) != 0) {
-    (void)!fchown(fd, static_cast<uid_t>(-1), old->st_gid);
-  }
-  mode_t mode = static_cast<mode_t>(go.nFileMode);
-  if (old != nullptr && !go.bFileMode) mode = old->st_mode & 07777;
-  fchmod(fd, mode);
+  bool keepMode = old != nullptr && !go.bFileMode;
+  CHobDir::TakeOwner(fd, old, keepMode ? -1 : go.nFileMode);
 }
 
 // Write the checked copy into the password file open as fd itself, with a
