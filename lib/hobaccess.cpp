@@ -61,11 +61,15 @@ bool IsAuthLine(const char* text, const Line& line) {
   static const char* const kDirectives[] = {"AuthType", "AuthUserFile", "AuthName",
                                             "AuthBasicProvider", "Require"};
   int start = line.start;
-  while (start < line.end && IsBlank(text[start])) start++;
+  // A last line without line feed may still end in the CR of a CRLF file,
+  // which LineAt takes off the other lines.
+  int end =
+      !line.hasLineEnd && line.end > start && text[line.end - 1] == '\r' ? line.end - 1 : line.end;
+  while (start < end && IsBlank(text[start])) start++;
   for (const char* directive : kDirectives) {
     int after = start + static_cast<int>(strlen(directive));
-    if (after <= line.end && strncasecmp(text + start, directive, strlen(directive)) == 0 &&
-        (after == line.end || IsBlank(text[after]))) {
+    if (after <= end && strncasecmp(text + start, directive, strlen(directive)) == 0 &&
+        (after == end || IsBlank(text[after]))) {
       return true;
     }
   }

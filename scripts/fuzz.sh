@@ -21,11 +21,10 @@ build=${FUZZ_BUILD:-$root/build-fuzz}
 seed=${FUZZ_SEED:-1}
 
 # The largest input each target is given. The form decoder gets room for
-# many fields, and with them arrays past a thousand slots. The splitters
-# copy their whole array every ten slots up to a thousand slots, so inputs
-# of hundreds of pieces cost milliseconds each under the sanitizers without
-# reaching a new branch: the path and token targets stay well below that.
-# The settings reader needs lines longer than its 2048-byte read pieces.
+# many fields, and with them arrays past a thousand slots. Inputs of hundreds
+# of path or token pieces reach no new branch: those targets stay small.
+# The settings reader needs lines longer than its 2048-byte read pieces, and
+# the line reader lines longer than its 64 KiB window.
 declare -A max_len=(
   [fuzz_form]=65536
   [fuzz_config]=3072
@@ -33,6 +32,7 @@ declare -A max_len=(
   [fuzz_codec]=8192
   [fuzz_token]=512
   [fuzz_kanji]=8192
+  [fuzz_lines]=140000
 )
 
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
