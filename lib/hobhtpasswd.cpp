@@ -202,10 +202,32 @@ int WriteFailure(int error) {
   return error == ENOSPC || error == EDQUOT ? HOB_HTP_DISK_FULL : HOB_HTP_NO_ACCESS;
 }
 
-// The code of a tool run that failed on the file open as fd:
-// HOB_HTP_DISK_FULL when its file system has too little room left for a
-// file of length bytes, else HOB_HTP_RUN_FAILED.
-int ToolFailure(int fd, off_t length) {
+// True when the password file open as fd holds a line the tool refuses or
+// that cannot be carried over: a zero byte, a line longer than kHobMaxLine,
+// or a line that is neither blank, a comment nor a "name:hash" entry.
+bool HoldsUnreadableLine(int fd) {
+  CHobLineReader reader(fd);
+  const char* line;
+  int length;
+  for (int read; (read = reader.Next(&line, &length)) != HOB_LINE_END;) {
+    if (read != HOB_LINE_OK) return read != HOB_LINE_ERROR;
+    int start = 0;
+    while (start < length && strchr(" \t\r", line[start]) != nullptr) start++;
+    if (start < length && line[start] != '#' &&
+        memchr(line + start, ':', static_cast<size_t>(length - start)) == nullptr) {
+      return true;
+    }
+  }
+  return false;
+}
+
+// The code of a tool run that failed on the file open as fd, a copy of the
+// password file open as old (-1: none) of length bytes: HOB_HTP_UNREADABLE
+// when the password file holds a line the tool refuses, HOB_HTP_DISK_FULL
+// when the file system of fd has too little room left for the file, else
+// HOB_HTP_RUN_FAILED.
+int ToolFailure(int fd, int old, off_t length) {
+  if (old >= 0 && HoldsUnreadableLine(old)) return HOB_HTP_UNREADABLE;
   struct statvfs room;
   bool full =
       fstatvfs(fd, &room) == 0 && static_cast<unsigned long long>(room.f_bavail) * room.f_frsize <
@@ -521,7 +543,8 @@ int ChangeOpenFile(const CHobDir& dir, const char* name, int old, const Change& 
 
   const char* const args[] = {copy.m_strName.m_pszText, change.user};
   if (RunTool(change.option, args, 2, change.password) != 0) {
-    return ToolFailure(copy.m_nFd, old >= 0 ? oldInfo.st_size : 0);
+    return ToolFailure(copy.m_nFd, change.kind == HOB_HTP_CREATE ? -1 : old,
+                       old >= 0 ? oldInfo.st_size : 0);
   }
   int checked =
       CompareAndCopy(old, copy.m_nFd, change.user, change.kind, inPlace ? -1 : result, count);

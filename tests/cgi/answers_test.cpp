@@ -192,6 +192,11 @@ TEST_F(Answers, MissingDirectoriesFilesAndDamagedFilesEachGetTheirMessage) {
     EXPECT_EQ("[M27/%USER%/0]{" + site.Path("d") + "}", Message(Send(option, "dee"))) << option;
   }
   EXPECT_TRUE(damaged == site.Read("d/.htpasswd"));
+  // A line that is neither an entry, a comment nor blank: the tool refuses
+  // the whole file.
+  site.Write("d/.htpasswd", "ann:$apr1$x$y\nbroken line\n");
+  EXPECT_EQ("[M27/%USER%/0]{" + site.Path("d") + "}", Message(Send("a", "dee")));
+  EXPECT_EQ("ann:$apr1$x$y\nbroken line\n", site.Read("d/.htpasswd"));
   const cgi::Result r = Send("a", "ann", {}, site.Path("d") + "/<x>");
   EXPECT_EQ("[M03/%USER%/0]{" + site.Path("d") + "/&lt;x&gt;}", Message(r));
 }
