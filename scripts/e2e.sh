@@ -3,7 +3,7 @@
 # program (as `make run` does, on a free port), checks that the program asks
 # for the printed admin password and refuses a Host it does not know, runs
 # tests/e2e/e2e.mjs and load.mjs against it with that password, checks that
-# no password or access file is served, and stops the server.
+# no password, access or lock file is served, and stops the server.
 #
 #   scripts/e2e.sh BUILD_DIR [SERVER [RUN_DIR]]
 #
@@ -47,19 +47,21 @@ echo "e2e: $server at $url"
 
 # No .ht file is served, to a visitor with or without a valid password,
 # however the URL spells its name. The demo directory gets a password file
-# of its own for the check, and an access file where the server reads one.
+# of its own for the check, an access file where the server reads one, and
+# the lock file the program keeps beside the password file.
 ht_files_hidden() {
   local base="${url%%/cgi-bin/*}/demo" body="$out/ht-body" status=0 path auth code
   htpasswd -cb "$demo/.htpasswd" probe probe-pw 2> /dev/null
   printf 'AuthType Basic\nAuthName demo\nAuthUserFile "%s"\nRequire valid-user\n' \
     "$demo/.htpasswd" > "$demo/.htaccess"
-  chmod 644 "$demo/.htpasswd" "$demo/.htaccess"
+  touch "$demo/.htpasswd.lock"
+  chmod 644 "$demo/.htpasswd" "$demo/.htaccess" "$demo/.htpasswd.lock"
   code=$(curl -s -o /dev/null -w '%{http_code}' -u probe:probe-pw "$base/")
   if [ "$code" != 200 ]; then
     echo "FAIL the demo directory lets the probe user in: $code"
     status=1
   fi
-  for path in .htpasswd .htaccess %2ehtpasswd .%68tpasswd ./.htpasswd /.htpasswd; do
+  for path in .htpasswd .htaccess .htpasswd.lock %2ehtpasswd .%68tpasswd ./.htpasswd /.htpasswd; do
     for auth in "" probe:probe-pw; do
       code=$(curl -s --path-as-is -o "$body" -w '%{http_code}' ${auth:+-u "$auth"} "$base/$path")
       if [ "$code" = 200 ] || grep -q probe "$body"; then
@@ -68,7 +70,7 @@ ht_files_hidden() {
       fi
     done
   done
-  rm -f "$demo/.htpasswd" "$demo/.htaccess"
+  rm -f "$demo/.htpasswd" "$demo/.htaccess" "$demo/.htpasswd.lock"
   if [ $status -eq 0 ]; then echo "ok   no .ht file is served"; fi
   return $status
 }
@@ -120,7 +122,14 @@ rebinding_refused || status=1
 export HOB_SERVER="$server" HOB_DEMO_AUTH="$demo_auth" HOB_FORM_URL="$url" HOB_DEMO_DIR="$demo"
 export HOB_ADMIN_USER=admin HOB_ADMIN_PASSWORD="$admin_password"
 export HOB_HOME_DIR="${demo%/htdocs/demo}/home/en"
+# Each part says how long it took, the figure to watch as the tests grow.
+SECONDS=0
 HOB_OUT_DIR="$out" node "$root/tests/e2e/e2e.mjs" || status=1
-if [ "${HOB_E2E_LOAD:-1}" != 0 ]; then node "$root/tests/e2e/load.mjs" || status=1; fi
+echo "e2e: the browser session took $SECONDS s"
+if [ "${HOB_E2E_LOAD:-1}" != 0 ]; then
+  SECONDS=0
+  node "$root/tests/e2e/load.mjs" || status=1
+  echo "e2e: the load test took $SECONDS s"
+fi
 ht_files_hidden || status=1
 exit $status

@@ -1,10 +1,14 @@
 // The whole job as a site owner does it, in headless Chromium against the
 // program served by a real web server, in English and in Japanese: create a
 // password file, put the shown access-file text into the demo directory once
-// and check what the server lets in; add users of every hash type, show an
-// entry without writing anything, list the users, verify passwords, delete a
-// user. Then forged requests from another origin, and scripts on a page of
-// the program's own origin, which must change nothing.
+// and check what the server lets in; add users of every hash type, change a
+// password, show an entry without writing anything, list the users, verify
+// passwords, delete a user, replace the file. Every answer's status line
+// must be on screen, on a desktop and on a phone; no page may hold the
+// password; the refusals (a create over users, passwords too short or typed
+// differently, a missing directory, a file, a damaged password file) must
+// write nothing. Then forged requests from another origin, and scripts on a
+// page of the program's own origin, which must change nothing.
 //
 // Environment: HOB_FORM_URL (the form), HOB_DEMO_DIR (the directory to
 // protect, served at /demo/, beside other pages of the document root),
@@ -17,7 +21,7 @@ import fs from 'node:fs';
 import http from 'node:http';
 import path from 'node:path';
 import { chromium } from 'playwright-core';
-import { admin, check, finish, verifies } from './support.mjs';
+import { admin, catalogue, check, finish, verifies } from './support.mjs';
 
 const formUrl = process.env.HOB_FORM_URL;
 const demoDir = process.env.HOB_DEMO_DIR;
@@ -29,18 +33,15 @@ console.log(`server: ${process.env.HOB_SERVER ?? 'apache'}, demo directory prote
             (htaccess ? '.htaccess' : 'the server'));
 
 // The two forms, each with its own message catalogue from the site sets.
-function catalogue(dir) {
-  const text = fs.readFileSync(new URL(`../../site/${dir}dat-message.dat`, import.meta.url), 'utf8');
-  return Object.fromEntries(text.split('\n').filter((l) => /^msg\d\d=/.test(l))
-    .map((l) => [l.slice(0, 5), l.slice(6)]));
-}
 const languages = [
   { name: 'English', url: formUrl, messages: catalogue('') },
   { name: 'Japanese', url: new URL('/cgi-bin/ja/hob-htpasswd.cgi', formUrl).href,
     messages: catalogue('ja/') },
 ];
+const minPassLen = 10;  // the shipped minpasslen
 
-
+// The HTTP status the demo directory answers user and pass with (user null:
+// no credentials).
 async function statusFor(user, pass) {
   const headers = {};
   if (user !== null) {
@@ -50,24 +51,82 @@ async function statusFor(user, pass) {
   return res.status;
 }
 
-// Fills and submits the form of lang; returns the text of the result area,
-// or the message page's text.
-async function submit(page, lang, { user = '', pass = '', type = '3', option }) {
-  await page.goto(lang.url);
-  await page.fill('input[name=path]', demoDir);
-  await page.fill('input[name=user]', user);
-  await page.fill('input[name=pass]', pass);
-  await page.check(`input[name=type][value="${type}"]`);
-  await page.check(`input[name=option][value="${option}"]`);
-  await Promise.all([page.waitForNavigation(), page.click('button[name=submit]')]);
-  const result = page.locator('#result');
-  return (await result.count()) === 0 ? page.textContent('body') : result.inputValue();
+// Pages whose HTML held a password typed into them, and answers whose
+// status line was not on screen, by viewport width.
+const leaks = [];
+const offScreen = { 1280: [], 390: [] };
+
+// Fills the form of lang (the one on page when it is there, as a person
+// types the next user into the form that came back) and clicks Run, a
+// person's click. Returns, for the form page, its status line, the result
+// text, the action marked and whether "replace" is ticked; for a message
+// page, the message and the directory it repeats.
+async function submit(page, lang, { dir = demoDir, user = '', pass = '', pass2 = pass,
+                                    type = '3', option, replace = false }) {
+  const onForm = page.url().startsWith(lang.url) &&
+                 (await page.evaluate(() => document.forms[0]?.pass2 !== undefined));
+  if (!onForm) await page.goto(lang.url);
+  await page.evaluate((v) => {
+    const form = document.forms[0];
+    for (const name of ['path', 'user', 'pass', 'pass2']) form.elements[name].value = v[name];
+    form.querySelector(`input[name=type][value="${v.type}"]`).checked = true;
+    form.querySelector(`input[name=option][value="${v.option}"]`).checked = true;
+    form.elements.replace.checked = v.replace;
+  }, { path: dir, user, pass, pass2, type, option, replace });
+  const [response] = await Promise.all([page.waitForNavigation(),
+                                         page.click('button[name=submit]')]);
+  const html = await response.text();
+  for (const typed of [pass, pass2]) {
+    if (typed !== '' && html.includes(typed)) leaks.push(`${lang.name} ${option} ${user}`);
+  }
+  const answer = await page.evaluate(async () => {
+    // The browser scrolls to the form's target once the page is laid out.
+    await new Promise((done) => requestAnimationFrame(() => requestAnimationFrame(done)));
+    const alert = document.querySelector('[role=alert]');
+    if (alert) {
+      return { message: alert.textContent, dir: document.querySelector('.path code').textContent };
+    }
+    const status = document.querySelector('[role=status]');
+    const box = status.getBoundingClientRect();
+    return {
+      status: status.textContent,
+      top: Math.round(box.top),
+      onScreen: box.height > 0 && box.top > -1 && box.left > -1 && box.bottom < innerHeight + 1 &&
+                box.right < innerWidth + 1,
+      option: document.querySelector('input[name=option]:checked')?.value,
+      replace: document.getElementById('replace').checked,
+      result: document.querySelector('.result textarea').value,
+    };
+  });
+  if (answer.onScreen === false) {
+    offScreen[page.viewportSize().width].push(`${lang.name} ${option} (top ${answer.top})`);
+  }
+  return answer;
 }
 
-// The result text holds a heading, a blank line, then the access-file text.
-function accessText(result) {
-  const start = result.indexOf('AuthType');
-  return result.slice(start, result.indexOf('\n\n', start) + 1);
+// An answer for a failure's detail, its result text cut short.
+function brief(answer) {
+  return JSON.stringify({ ...answer, result: answer.result?.slice(0, 60) });
+}
+
+// Saves the whole page as name in the output directory, 900 px wide, without
+// the focus ring the form's target gets.
+async function screenshot(page, name) {
+  const viewport = page.viewportSize();
+  await page.setViewportSize({ width: 900, height: viewport.height });
+  await page.evaluate(() => document.activeElement?.blur());
+  await page.screenshot({ path: path.join(outDir, name), fullPage: true });
+  await page.setViewportSize(viewport);
+}
+
+// Apache obeys an access file in the demo directory: the one the create's
+// result shows (a heading, a blank line, then the access-file text) is put
+// there, once.
+function protectDemo(created) {
+  if (!htaccess) return;
+  const start = created.indexOf('AuthType');
+  fs.writeFileSync(path.join(demoDir, '.htaccess'),
+                   created.slice(start, created.indexOf('\n\n', start) + 1));
 }
 
 // Serves page at a new origin (another port of 127.0.0.1) until close().
@@ -80,16 +139,21 @@ async function otherOrigin(page) {
   return { url: `http://127.0.0.1:${server.address().port}/`, close: () => server.close() };
 }
 
+// Hidden inputs posting fields.
+function hiddenInputs(fields) {
+  return Object.entries(fields)
+    .map(([name, value]) => `<input type="hidden" name="${name}" value="${value}">`).join('');
+}
+
 // A page on another site can make the owner's browser post to the program,
 // with the owner's cached credentials; such a post, and a submit by a link,
 // must change nothing.
 async function forgeriesChangeNothing(page) {
   const before = fs.readFileSync(passwordFile, 'utf8');
-  const fields = { path: demoDir, user: 'mallory', pass: 'x', type: '1', option: 'c', submit: '1' };
-  const inputs = Object.entries(fields)
-    .map(([name, value]) => `<input type="hidden" name="${name}" value="${value}">`).join('');
+  const fields = { path: demoDir, user: 'mallory', pass: 'mallory-password', type: '1', option: 'c',
+                   submit: '1' };
   const attacker = await otherOrigin(
-    `<form id="f" method="post" action="${formUrl}">${inputs}</form>` +
+    `<form id="f" method="post" action="${formUrl}">${hiddenInputs(fields)}</form>` +
     // The field named "submit" hides the form's own submit method.
     '<script>HTMLFormElement.prototype.submit.call(document.getElementById("f"))</script>');
   try {
@@ -111,14 +175,12 @@ async function forgeriesChangeNothing(page) {
 // of a shared host put there) runs in the owner's browser, which holds the
 // admin credentials: a fetch POST of a whole add form, and a form that the
 // page's script submits, must both change nothing. Only a person's click on
-// the form acts, which the owner's session above covers.
+// the form acts, which the owner's session covers.
 async function sameOriginScriptsChangeNothing(page) {
   const before = fs.readFileSync(passwordFile, 'utf8');
-  const refusal = languages[0].messages.msg12;
-  const fields = { path: demoDir, user: 'mallory', pass: 'mallory-password', pass2: 'mallory-password',
-                   type: '1', option: 'a', submit: 'Run' };
-  const inputs = Object.entries(fields)
-    .map(([name, value]) => `<input type="hidden" name="${name}" value="${value}">`).join('');
+  const refusal = languages[0].messages.msg12();
+  const fields = { path: demoDir, user: 'mallory', pass: 'mallory-password',
+                   pass2: 'mallory-password', type: '1', option: 'a', submit: 'Run' };
   // Serves html as a page of the document root, under a name of its own.
   const pages = [];
   function sameOriginPage(name, html) {
@@ -140,7 +202,7 @@ async function sameOriginScriptsChangeNothing(page) {
           `(answered ${posted.status})`);
 
     const submitting = sameOriginPage('same-origin-submit.html',
-      `<form id="f" method="post" action="${formUrl}">${inputs}</form>` +
+      `<form id="f" method="post" action="${formUrl}">${hiddenInputs(fields)}</form>` +
       '<script>HTMLFormElement.prototype.submit.call(document.getElementById("f"))</script>');
     await page.goto('about:blank');
     await Promise.all([page.waitForURL(formUrl), page.goto(submitting)]);
@@ -153,70 +215,142 @@ async function sameOriginScriptsChangeNothing(page) {
   }
 }
 
+// A password file holding a zero byte cannot be read back whole: an add is
+// refused and the file stays as it was.
+async function damagedFileChangesNothing(page) {
+  fs.appendFileSync(passwordFile, 'zero:\0byte\n');
+  const before = fs.readFileSync(passwordFile);
+  const lang = languages[0];
+  const answer = await submit(page, lang, { user: 'zero', pass: 'zero-password', option: 'a' });
+  check('a password file with a zero byte is refused and left as it was',
+        answer.message === lang.messages.msg27() && answer.dir === demoDir &&
+        before.equals(fs.readFileSync(passwordFile)), brief(answer));
+}
+
 function cleanDemo() {
   for (const name of ['.htaccess', '.htpasswd']) fs.rmSync(path.join(demoDir, name), { force: true });
 }
 
-// The whole job in one language, on a fresh demo directory.
-async function ownerSession(page, lang) {
+// The whole job in one language, on a fresh demo directory, on page (a
+// desktop's screen) and, for a user added and changed, phone (a phone's).
+async function ownerSession(page, phone, lang) {
   const t = `${lang.name}: `;
-  cleanDemo();
-  const owner = { user: 'owner', pass: 'owner-pw', type: '3' };
-  const created = await submit(page, lang, { ...owner, option: 'c' });
-  check(t + 'create shows the access file for every user',
-        created.includes(`AuthUserFile "${passwordFile}"`) && created.includes('Require valid-user'),
-        created);
-  if (lang.name === 'English') {
-    await page.screenshot({ path: path.join(outDir, 'form-result.png'), fullPage: true });
+  const m = lang.messages;
+  const users = [];
+  // Adds user on screen (page or phone) and checks that the status line
+  // says it was added or its password changed.
+  async function add(screen, user) {
+    const known = users.findIndex((u) => u.user === user.user);
+    if (known >= 0) users[known] = user; else users.push(user);
+    const said = (known >= 0 ? m.msg38 : m.msg37)(user.user, users.length);
+    const added = await submit(screen, lang, { ...user, option: 'a' });
+    check(`${t}type ${user.type}, ${screen.viewportSize().width} px wide: add says the user was ` +
+          `${known >= 0 ? 'changed' : 'added'}, with the access file`,
+          added.status === said && added.result.includes('Require valid-user'),
+          brief(added));
   }
-  if (htaccess) fs.writeFileSync(path.join(demoDir, '.htaccess'), accessText(created));
+  cleanDemo();
+  const owner = { user: 'owner', pass: `owner-${lang.name}-password`, type: '3' };
+  const created = await submit(page, lang, { ...owner, option: 'c' });
+  users.push(owner);
+  check(t + 'create says the file was made, shows the access file and marks add next',
+        created.status === m.msg45('owner') &&
+        created.result.includes(`AuthUserFile "${passwordFile}"`) &&
+        created.result.includes('Require valid-user') && created.option === 'a' && !created.replace,
+        brief(created));
+  check(t + 'bcrypt hashes get the shipped cost',
+        fs.readFileSync(passwordFile, 'utf8').startsWith('owner:$2y$10$'));
+  if (lang.name === 'English') await screenshot(page, 'form-result.png');
+  protectDemo(created.result);
   check(t + 'no credentials are refused', (await statusFor(null)) === 401);
 
   // Users of every type added after the access file was written get in.
-  const users = [owner];
-  for (const type of ['0', '1', '2', '4', '5']) {
-    const user = { user: `user${type}`, pass: `pw-${type}-${lang.name}`, type };
-    const added = await submit(page, lang, { ...user, option: 'a' });
-    check(`${t}type ${type}: add shows the access file`, added.includes('Require valid-user'), added);
-    users.push(user);
+  await add(page, { user: 'user0', pass: `pass-0-${lang.name}`, type: '0' });
+  const newcomer = { user: 'newcomer', pass: 'newcomer-password', type: '1' };
+  const missing = `${demoDir}/no<b>such`;
+  const refusals = [
+    ['a create over 2 users without replace', { ...newcomer, option: 'c' }, m.msg23('', 2)],
+    ['a repeated password that differs', { ...newcomer, pass2: 'newcomer-other', option: 'a' },
+     m.msg25()],
+    [`a password of ${minPassLen - 1} characters`, { ...newcomer, pass: 'x'.repeat(minPassLen - 1),
+                                                    option: 'a' }, m.msg24('', minPassLen)],
+    ['an add in a directory that does not exist', { ...newcomer, dir: missing, option: 'a' },
+     m.msg03()],
+    ['a list in a directory that does not exist', { dir: missing, option: 'l' }, m.msg03()],
+    ['a create on a path that names a file', { ...newcomer, dir: passwordFile, option: 'c' },
+     m.msg28()],
+  ];
+  for (const [what, fields, message] of refusals) {
+    const before = fs.readFileSync(passwordFile);
+    const answer = await submit(page, lang, fields);
+    check(`${t}${what}: refused with its message and the directory typed, nothing written`,
+          answer.message === message && answer.dir === (fields.dir ?? demoDir) &&
+          before.equals(fs.readFileSync(passwordFile)), brief(answer));
   }
+  for (const type of ['1', '2', '4', '5']) {
+    await add(page, { user: `user${type}`, pass: `pass-${type}-${lang.name}`, type });
+  }
+  const old = { user: 'phone', pass: `phone-${lang.name}-password`, type: '5' };
+  await add(phone, old);
+  await add(phone, { ...old, pass: `phone-${lang.name}-changed` });
   for (const { user, pass, type } of users) {
-    check(`${t}type ${type}: the right password gets in`, (await statusFor(user, pass)) === 200);
-    check(`${t}type ${type}: a wrong password is refused`, (await statusFor(user, 'wrong')) === 401);
+    check(`${t}${user}, type ${type}: the right password gets in`,
+          (await statusFor(user, pass)) === 200);
+    check(`${t}${user}, type ${type}: a wrong password is refused`,
+          (await statusFor(user, 'wrong-password')) === 401);
   }
+  check(t + 'a changed password no longer gets in', (await statusFor(old.user, old.pass)) === 401);
 
-  const shown = await submit(page, lang, { user: 'carol', pass: 'c-pw', type: '3', option: 'n' });
+  const shown = await submit(page, lang, { user: 'carol', pass: 'carol-password', option: 'n' });
   const entryFile = path.join(outDir, `entry-${lang.name}`);
-  fs.writeFileSync(entryFile, shown.split('\n\n')[1] + '\n');
-  check(t + 'the shown entry verifies', verifies(entryFile, 'carol', 'c-pw'), shown);
+  fs.writeFileSync(entryFile, shown.result.split('\n\n')[1] + '\n');
+  check(t + 'show says nothing was written, and the shown entry verifies',
+        shown.status === m.msg48() && verifies(entryFile, 'carol', 'carol-password'),
+        brief(shown));
   check(t + 'showing an entry writes no password file',
         !fs.readFileSync(passwordFile, 'utf8').includes('carol'));
 
   const listed = await submit(page, lang, { option: 'l' });
-  if (lang.name === 'English') {
-    await page.screenshot({ path: path.join(outDir, 'form-list.png'), fullPage: true });
-  }
+  if (lang.name === 'English') await screenshot(page, 'form-list.png');
   const kinds = { 0: 'crypt', 1: 'MD5', 2: 'SHA-1', 3: 'bcrypt', 4: 'SHA-256', 5: 'SHA-512' };
   check(t + 'the list shows every user with the kind of hash, and no hash',
-        listed.startsWith(`${lang.messages.msg18} (${users.length})`) &&
-        users.every(({ user, type }) => listed.includes(`${user} (${kinds[type]})`)) &&
-        !listed.includes('$'), listed);
+        listed.status === m.msg49('', users.length) &&
+        listed.result.startsWith(`${m.msg18()} (${users.length})`) &&
+        users.every(({ user, type }) => listed.result.includes(`${user} (${kinds[type]})`)) &&
+        !listed.result.includes('$'), brief(listed));
 
   const user4 = users.find((u) => u.type === '4');
+  const right = await submit(page, lang, { ...user4, option: 'v' });
   check(t + 'verify says a right password matches',
-        (await submit(page, lang, { ...user4, option: 'v' })).startsWith(lang.messages.msg20));
+        right.status === `${m.msg20()} user4` && right.result.startsWith(m.msg20()),
+        brief(right));
+  const wrong = await submit(page, lang, { ...user4, pass: 'wrong-password', option: 'v' });
   check(t + 'verify says a wrong password does not match',
-        (await submit(page, lang, { ...user4, pass: 'wrong', option: 'v' }))
-          .startsWith(lang.messages.msg21));
+        wrong.status === `${m.msg21()} user4` && wrong.result.startsWith(m.msg21()),
+        brief(wrong));
 
   const deleted = await submit(page, lang, { user: 'user5', option: 'd' });
-  check(t + 'delete says the user was deleted', deleted.startsWith(lang.messages.msg19), deleted);
-  check(t + 'the deleted user is refused', (await statusFor('user5', `pw-5-${lang.name}`)) === 401);
+  check(t + 'delete says the user was deleted and how many are left',
+        deleted.status === m.msg47('user5', users.length - 1) &&
+        deleted.result.startsWith(m.msg19()),
+        brief(deleted));
+  check(t + 'the deleted user is refused',
+        (await statusFor('user5', `pass-5-${lang.name}`)) === 401);
   check(t + 'the other users still get in',
         (await statusFor(owner.user, owner.pass)) === 200 &&
         (await statusFor(user4.user, user4.pass)) === 200);
   check(t + 'deleting a user not in the file is refused',
-        (await submit(page, lang, { user: 'user5', option: 'd' })).includes(lang.messages.msg17));
+        (await submit(page, lang, { user: 'user5', option: 'd' })).message === m.msg17());
+
+  const fresh = { user: 'fresh', pass: `fresh-${lang.name}-password`, type: '3' };
+  const replaced = await submit(page, lang, { ...fresh, option: 'c', replace: true });
+  check(t + 'a create with replace ticked makes the file anew, and marks add next',
+        replaced.status === m.msg46('fresh') && replaced.option === 'a' && !replaced.replace &&
+        fs.readFileSync(passwordFile, 'utf8').split('\n').filter((l) => l !== '').length === 1,
+        brief(replaced));
+  check(t + 'after the replace only its user gets in',
+        (await statusFor(fresh.user, fresh.pass)) === 200 &&
+        (await statusFor(owner.user, owner.pass)) === 401);
 }
 
 const browser = await chromium.launch({
@@ -225,24 +359,31 @@ const browser = await chromium.launch({
          '--disable-background-networking', '--disable-component-update', '--disable-sync'],
 });
 try {
-  const page = await browser.newPage({
-    viewport: { width: 900, height: 1000 },
-    httpCredentials: { ...admin, origin: new URL(formUrl).origin },
-  });
+  const httpCredentials = { ...admin, origin: new URL(formUrl).origin, send: 'always' };
+  const page = await browser.newPage({ viewport: { width: 1280, height: 900 }, httpCredentials });
+  const phone = await browser.newPage({ viewport: { width: 390, height: 844 }, httpCredentials });
   await page.goto(formUrl);
-  check('every field of the form has a label',
+  check('every field of the form has a label, and a first visit shows no result',
         (await page.getByLabel('Directory to protect', { exact: true }).count()) === 1 &&
         (await page.getByLabel('User name', { exact: true }).count()) === 1 &&
-        (await page.getByLabel('Password', { exact: true }).count()) === 1);
-  for (const lang of languages) await ownerSession(page, lang);
+        (await page.getByLabel('Password', { exact: true }).count()) === 1 &&
+        (await page.getByLabel('Repeat the password', { exact: true }).count()) === 1 &&
+        (await page.locator('.result').isHidden()));
+  for (const lang of languages) await ownerSession(page, phone, lang);
   await forgeriesChangeNothing(page);
   await sameOriginScriptsChangeNothing(page);
+  await damagedFileChangesNothing(page);
 
   const hostile = await submit(page, languages[0], { user: '<img src=x onerror=alert(1)>',
-                                                     pass: 'x', option: 'n' });
+                                                     pass: 'hostile-password', option: 'n' });
   check('a hostile user name is shown as text, not markup',
-        hostile.includes('<img src=x onerror=alert(1)>') &&
+        hostile.result.includes('<img src=x onerror=alert(1)>') &&
         (await page.locator('img').count()) === 0);
+  check('no page held a password typed into it', leaks.length === 0, leaks.join(', '));
+  for (const [width, answers] of Object.entries(offScreen)) {
+    check(`every status line was on screen at ${width} px wide, without scrolling`,
+          answers.length === 0, answers.join(', '));
+  }
 } catch (err) {
   check('the browser session ran to the end', false, err.stack);
 } finally {

@@ -11,12 +11,12 @@
 // dat-system.dat is changed and put back).
 import fs from 'node:fs';
 import path from 'node:path';
-import { adminHeaders, check, finish, verifies } from './support.mjs';
+import { adminHeaders, catalogue, check, finish, verifies } from './support.mjs';
 
 const formUrl = process.env.HOB_FORM_URL;
 const demoDir = process.env.HOB_DEMO_DIR;
 const homeDir = process.env.HOB_HOME_DIR;
-const busyText = 'The server is busy';
+const busyText = catalogue('').msg90();
 
 
 async function post(fields) {
@@ -52,13 +52,13 @@ const shippedSettings = fs.readFileSync(settingsFile, 'utf8');
 async function parallelAdds(label, settings) {
   fs.writeFileSync(settingsFile, settings);
   fs.rmSync(passwordFile, { force: true });
-  const created = await post({ path: demoDir, user: 'owner', pass: 'owner-pw', type: '1',
+  const created = await post({ path: demoDir, user: 'owner', pass: 'owner-password', type: '1',
                                option: 'c' });
   check(`${label}: the password file is created`, created.includes('AuthUserFile'),
         created.slice(0, 300));
   const answers = await Promise.all(Array.from({ length: 40 }, async (_, i) => {
     const start = Date.now();
-    const page = await post({ path: demoDir, user: `user${i}`, pass: `pw-${i}`, type: '1',
+    const page = await post({ path: demoDir, user: `user${i}`, pass: `password-${i}`, type: '1',
                               option: 'a' });
     return { page, ms: Date.now() - start };
   }));
@@ -67,7 +67,7 @@ async function parallelAdds(label, settings) {
   for (let i = 0; i < answers.length; i++) {
     if (answers[i].page.includes('AuthUserFile')) {
       added++;
-      if (!verifies(passwordFile, `user${i}`, `pw-${i}`)) {
+      if (!verifies(passwordFile, `user${i}`, `password-${i}`)) {
         check(`${label}: user${i}, answered as added, is in the file`, false);
       }
     } else if (answers[i].page.includes(busyText)) {
@@ -78,7 +78,7 @@ async function parallelAdds(label, settings) {
   }
   const lines = fs.readFileSync(passwordFile, 'utf8').split('\n').filter((l) => l !== '');
   check(`${label}: the password file holds the owner and exactly the users answered as added`,
-        lines.length === 1 + added && verifies(passwordFile, 'owner', 'owner-pw'),
+        lines.length === 1 + added && verifies(passwordFile, 'owner', 'owner-password'),
         `${lines.length} lines, ${added} added`);
   check(`${label}: every line of the password file is an entry`,
         lines.every((l) => /^[^:\s]+:\S+$/.test(l)), lines.join(' | '));

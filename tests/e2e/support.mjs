@@ -1,7 +1,8 @@
 // Helpers shared by the browser and load tests: named checks with a closing
-// count, the real password tool's verdict, and the admin credentials the
-// server asks for before it runs the program.
+// count, the real password tool's verdict, the admin credentials the server
+// asks for before it runs the program, and the site sets' message texts.
 import { execFileSync } from 'node:child_process';
+import fs from 'node:fs';
 
 let passed = 0;
 let failed = 0;
@@ -42,3 +43,14 @@ export const admin = {
 export const adminHeaders = {
   Authorization: 'Basic ' + Buffer.from(`${admin.username}:${admin.password}`).toString('base64'),
 };
+
+// The message texts of the site set in site/DIR (''/'ja/'), by key
+// ("msg03"), each a function of the user and the number its %USER% and %N%
+// name: messages.msg37('carol', 2).
+export function catalogue(dir) {
+  const file = new URL(`../../site/${dir}dat-message.dat`, import.meta.url);
+  const text = fs.readFileSync(file, 'utf8');
+  return Object.fromEntries(text.split('\n').filter((l) => /^msg\d\d=/.test(l))
+    .map((l) => [l.slice(0, 5), (user = '', n = 0) =>
+      l.slice(6).replaceAll('%USER%', user).replaceAll('%N%', String(n))]));
+}
