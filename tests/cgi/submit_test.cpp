@@ -543,6 +543,17 @@ TEST_F(Submit, ServerTextsComeForTheServerAndNameTheDirectorysLocation) {
   EXPECT_NE(std::string::npos, Send(dir, "u", "p", "1", "a").out.find("N /protected/ " + file));
 }
 
+TEST_F(Submit, EnteredValuesNeverBecomeMarkup) {
+  cgi::Result r =
+      Send("/tmp/<b>", "<script>alert(1)</script>", "\"><img src=x onerror=alert(1)>", "1", "n");
+  ASSERT_EQ(0, r.status);
+  EXPECT_EQ(std::string::npos, r.out.find("<script>"));
+  EXPECT_EQ(std::string::npos, r.out.find("<img"));
+  EXPECT_EQ(std::string::npos, r.out.find("<b>"));
+  EXPECT_NE(std::string::npos, r.out.find("U=&lt;script&gt;alert(1)&lt;/script&gt;|"));
+  EXPECT_NE(std::string::npos, r.out.find("S=|"));
+}
+
 TEST_F(Submit, AccessFileTextIsShownAsTextNotMarkup) {
   site.Write("dat-htaccess.dat", "<Files \".ht*\">&</Files> %USER%");
   mkdir(site.Path("d").c_str(), 0755);
