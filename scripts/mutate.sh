@@ -28,12 +28,20 @@ jobs=$(nproc)
 
 # A private copy of the sources, refreshed on every run, built with the
 # address and undefined-behaviour sanitizers so that a fault that only reads
-# or writes out of bounds is caught too.
-# Timestamps are kept, so a second run rebuilds only what changed.
+# or writes out of bounds is caught too. Only files whose bytes changed are
+# copied, with the time of the copy, so a second run rebuilds what changed
+# and nothing else, even when the change brought back an older file.
 mkdir -p "$src"
 for entry in CMakeLists.txt README.md lib app tests site packaging docs; do
-  rm -rf "${src:?}/$entry"
-  cp -a "$root/$entry" "$src/$entry"
+  while IFS= read -r file; do
+    if ! cmp -s "$root/$file" "$src/$file"; then
+      mkdir -p "$src/$(dirname "$file")"
+      cp "$root/$file" "$src/$file"
+    fi
+  done < <(cd "$root" && find "$entry" -type f)
+  while IFS= read -r file; do
+    [ -e "$root/$file" ] || rm -f "$src/$file"
+  done < <(cd "$src" && find "$entry" -type f 2>/dev/null)
 done
 cmake -S "$src" -B "$build" -DCMAKE_BUILD_TYPE=Debug -DHOB_SANITIZE=ON >/dev/null
 echo "mutate: building the unmutated tree" >&2
