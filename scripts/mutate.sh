@@ -38,7 +38,7 @@ for entry in CMakeLists.txt README.md lib app tests site packaging docs; do
       mkdir -p "$src/$(dirname "$file")"
       cp "$root/$file" "$src/$file"
     fi
-  done < <(cd "$root" && find "$entry" -type f)
+  done < <(cd "$root" && find "$entry" -type f -not -path "*/node_modules/*")
   while IFS= read -r file; do
     [ -e "$root/$file" ] || rm -f "$src/$file"
   done < <(cd "$src" && find "$entry" -type f 2>/dev/null)
