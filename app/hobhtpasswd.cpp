@@ -28,6 +28,8 @@
 #include "hobstring.h"
 #include "hobstrpath.h"
 
+extern char** environ;
+
 namespace {
 
 const char* const kProgramName = "hob-htpasswd.cgi";
@@ -317,11 +319,16 @@ Server ServerKind() {
 }
 
 // The document root of the server, links resolved; "" when unknown.
+// A server that sets DOCUMENT_ROOT for its alias of the program's directory
+// and then the one the site's configuration names passes both: the last one
+// is the site's.
 CHobString DocumentRoot() {
-  char real[PATH_MAX];
-  if (go.env.DOCUMENT_ROOT.IsEmpty() || realpath(go.env.DOCUMENT_ROOT.m_pszText, real) == nullptr) {
-    return CHobString();
+  const char* root = nullptr;
+  for (char** variable = environ; *variable != nullptr; variable++) {
+    if (strncmp(*variable, "DOCUMENT_ROOT=", 14) == 0) root = *variable + 14;
   }
+  char real[PATH_MAX];
+  if (root == nullptr || *root == '\0' || realpath(root, real) == nullptr) return CHobString();
   return CHobString(real);
 }
 
@@ -844,29 +851,37 @@ bool IsOpenAnswer(int status) {
 
 // The lines that start the result of protecting the directory (create and
 // protect): where the lines were written, then what the check from outside
-// found. A server that answers 500 right after the lines were written
-// refuses them: the access file is then put back as it was.
+// found; the key of the status that sums it up in status. A server that
+// answers 500 right after the lines were written refuses them: the access
+// file is then put back as it was.
 CHobString ProtectedLines(const CHobConfig& messages, const CHobDir& dir, const Settings& settings,
-                          const CHobString& resolved, const AccessChange& change) {
+                          const CHobString& resolved, const AccessChange& change,
+                          const char*& status) {
   CHobString accessPath = resolved + "/" + settings.accessFile;
   CHobString lines = ResultLine(messages, "msg30", accessPath);
+  status = "msg72";
   if (!settings.bSelfCheck) return lines;
   CHobString url, reason;
-  int status = CheckFromOutside(messages, resolved, url, reason);
+  int answer = CheckFromOutside(messages, resolved, url, reason);
   Server server = ServerKind();
   const char* fix = server == kNginx || server == kLighttpd ? "msg54" : "msg53";
-  if (status == 401) return lines + ResultLine(messages, "msg31", url);
-  if (IsOpenAnswer(status)) {
+  if (answer == 401) {
+    status = "msg59";
+    return lines + ResultLine(messages, "msg31", url);
+  }
+  if (IsOpenAnswer(answer)) {
+    status = "msg70";
     return lines + ResultLine(messages, "msg32", url) + ResultLine(messages, fix, url);
   }
-  if (status == 500) {
+  if (answer == 500) {
+    status = "msg71";
     lines = ResultLine(messages, "msg32", url) + ResultLine(messages, "msg53", url);
     if (!change.bChanged) return lines;
     return lines + ResultLine(messages,
                               RestoreAccessFile(dir, settings, change) ? "msg55" : "msg57",
                               accessPath);
   }
-  if (status >= 0) reason = ResultLine(messages, "msg58", url, status);
+  if (answer >= 0) reason = ResultLine(messages, "msg58", url, answer);
   reason.Replace("\n", "", true);
   return lines + ResultLine(messages, "msg33", reason);
 }
@@ -898,18 +913,24 @@ CHobString AccessBlock(const CHobString& passwordFile, const CHobString& user) {
 
 // Protects the directory open as dir by the program's block in its access
 // file (create and protect): the key of the message that refuses it, or null
-// with the result text (escaped) in result.
+// with the result text (escaped) in result and the status line (HTML) that
+// sums it up appended to status. Under a server that reads no access file
+// the text for its own configuration comes before the lines written.
 const char* Protect(const CHobConfig& messages, const CHobDir& dir, const Settings& settings,
-                    const CHobString& resolved, const CHobString& user, CHobString& result,
-                    Detail& detail) {
+                    const CHobString& resolved, const CHobString& user, CHobString& status,
+                    CHobString& result, Detail& detail) {
   CHobString passwordFile = resolved + "/" + kPasswordFile;
   CHobString block = AccessBlock(passwordFile, user);
   AccessChange change;
   if (const char* key = ChangeAccessFile(dir, settings, block, false, change, detail)) return key;
-  CHobString text = ProtectedLines(messages, dir, settings, resolved, change) + "\n" + block;
-  result = HtmlEscape(text.m_pszText, true);
+  const char* outcome = nullptr;
+  CHobString lines = ProtectedLines(messages, dir, settings, resolved, change, outcome);
+  if (!status.IsEmpty()) status += " ";
+  status += StatusText(messages, outcome, user, 0);
+  result = HtmlEscape(lines.m_pszText, true);
   CHobString own = ServerText(messages, ServerKind(), passwordFile, user, resolved);
-  if (!own.IsEmpty()) result += "\n" + own;
+  if (!own.IsEmpty()) result += CHobString("\n") + own;
+  result += CHobString("\n") + HtmlEscape(block.m_pszText, true);
   return nullptr;
 }
 
@@ -955,7 +976,9 @@ const char* RunAction(int action, const Submission& in, const CHobDir& dir,
       }
       if ((key = DriverMessage(made, "msg08", "msg03", "msg04")) != nullptr) return key;
       status = StatusText(messages, count.bExisted ? "msg46" : "msg45", in.user, count.nUsers);
-      if (writesAccess) return Protect(messages, dir, settings, resolved, in.user, result, detail);
+      if (writesAccess) {
+        return Protect(messages, dir, settings, resolved, in.user, status, result, detail);
+      }
       result = AccessFileText(messages, resolved + "/" + kPasswordFile, in.user, resolved);
       return nullptr;
     }
@@ -998,8 +1021,7 @@ const char* RunAction(int action, const Submission& in, const CHobDir& dir,
       int fd = dir.OpenFile(kPasswordFile, O_RDONLY);
       if (fd < 0) return fd == -ENOENT ? "msg05" : "msg06";
       close(fd);
-      status = StatusText(messages, "msg59", in.user, 0);
-      return Protect(messages, dir, settings, resolved, in.user, result, detail);
+      return Protect(messages, dir, settings, resolved, in.user, status, result, detail);
     }
     case 'u': {
       if (!writesAccess) return "msg51";

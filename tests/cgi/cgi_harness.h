@@ -115,6 +115,11 @@ class Site {
   // Sets the environment variable name for the next runs ("" still sets it).
   void SetEnv(const std::string& name, const std::string& value) { env_[name] = value; }
   void UnsetEnv(const std::string& name) { env_.erase(name); }
+  // Passes "name=value" once more, after every other variable, as a server
+  // that sets a variable twice does.
+  void RepeatEnv(const std::string& name, const std::string& value) {
+    repeated_.push_back(name + "=" + value);
+  }
   // Runs the program as the unprivileged user nobody from now on, with the
   // supplementary groups groups and no other.
   void RunAsNobody(const std::vector<gid_t>& groups = {}) {
@@ -156,6 +161,7 @@ class Site {
     for (const auto& kv : env_) merged[kv.first] = kv.second;
     std::vector<std::string> vars;
     for (const auto& kv : merged) vars.push_back(kv.first + "=" + kv.second);
+    vars.insert(vars.end(), repeated_.begin(), repeated_.end());
     std::vector<char*> envp;
     for (auto& v : vars) envp.push_back(v.data());
     envp.push_back(nullptr);
@@ -206,6 +212,7 @@ class Site {
   hobtest::TempDir temp_;
   bool asNobody_ = false;
   std::vector<gid_t> groups_;
+  std::vector<std::string> repeated_;
   std::map<std::string, std::string> env_;
 };
 

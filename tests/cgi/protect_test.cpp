@@ -36,10 +36,10 @@ class Protect : public ::testing::Test {
  protected:
   void SetUp() override {
     site.Write("templ_config.html", "ST=%STATUS%|R=<!--RESULT-->");
+    site.Write("dat-nginx.dat", "N %LOCATION%\n");
     site.Write("templ_info.html", "[%MESSAGE%]");
     site.Write("dat-message.dat", StubMessages());
     site.Write("dat-htaccess.dat", kBlockText);
-    remove(site.Path("dat-nginx.dat").c_str());
     Settings("accessfile=.htaccess\nselfcheck=1\n");
     mkdir(site.Path("d").c_str(), 0755);
     mkdir(site.Path("bin").c_str(), 0755);
@@ -215,6 +215,34 @@ TEST_F(Protect, ShowWritesNothingAndProtectNeedsAPasswordFileAndTheSetting) {
   site.Write("dat-system.dat", "writemode=0\naccessfile=.htaccess\nhtpasswd=htpasswd\n");
   EXPECT_EQ("[M15(|0)]", Result(Send("p")));
   EXPECT_EQ("[M15(|0)]", Result(Send("u")));
+}
+
+// The status line sums up what the check found; under nginx the server's
+// own text, naming the directory's location, comes before the lines.
+TEST_F(Protect, StatusSaysWhetherTheDirectoryIsProtectedAndNginxGetsItsText) {
+  ASSERT_EQ(0, Send("c").status);
+  const std::pair<std::string, std::string> cases[] = {
+      {"401 ", "M59"}, {"200 ", "M70"}, {"500 ", "M71"}, {"000 refused", "M72"}};
+  for (const auto& [answer, status] : cases) {
+    Answer(answer);
+    cgi::Result r = Send("p");
+    EXPECT_EQ(0u, r.out.find(cgi::kHeader + "ST=" + status)) << answer << r.out;
+  }
+  Answer("200 ");
+  site.SetEnv("SERVER_SOFTWARE", "nginx/1.22.1");
+  std::string result = Result(Send("p"));
+  size_t nginx = result.find("N /d/\n");
+  EXPECT_NE(std::string::npos, nginx) << result;
+  EXPECT_LT(nginx, result.find("AuthType Basic")) << result;
+}
+
+// lighttpd passes DOCUMENT_ROOT twice when the site's configuration sets it
+// for the program's alias: the last one is the site's.
+TEST_F(Protect, LastDocumentRootIsTheSites) {
+  site.SetEnv("DOCUMENT_ROOT", site.Path("bin"));
+  site.RepeatEnv("DOCUMENT_ROOT", site.dir());
+  cgi::Result r = Send("c");
+  EXPECT_NE(std::string::npos, Result(r).find("M31(" + Url() + "|0)")) << r.out;
 }
 
 }  // namespace
