@@ -20,8 +20,8 @@ run="${3:-$build/run-e2e-$server}"
 out="$run-out"
 rm -rf "$out"
 mkdir -p "$out"
-# Apache reads the access file the test puts into the demo directory; nginx
-# and lighttpd protect it by their own configuration.
+# Apache reads the access file the program writes into the demo directory;
+# nginx and lighttpd protect it by their own configuration.
 demo_auth=server
 if [ "$server" = apache ]; then demo_auth=htaccess; fi
 
@@ -37,6 +37,8 @@ for _ in $(seq 1 100); do
   url=$(sed -n 's/^Form: *//p' "$out/server.txt")
   demo=$(sed -n 's/^Directory to protect: *\([^ ]*\).*/\1/p' "$out/server.txt")
   open=$(sed -n 's/^Unprotected directory: *\([^ ]*\).*/\1/p' "$out/server.txt")
+  rewrite=$(sed -n 's/^Directory with its own .htaccess: *\([^ ]*\).*/\1/p' "$out/server.txt")
+  fileinfo=$(sed -n 's/^Directory without AuthConfig: *\([^ ]*\).*/\1/p' "$out/server.txt")
   admin_password=$(sed -n 's/^admin password: //p' "$out/server.txt")
   if [ -n "$url" ] && curl -s -o /dev/null "$url" 2> /dev/null; then break; fi
   if ! kill -0 $server_pid 2> /dev/null; then cat "$out/server.txt" >&2; exit 1; fi
@@ -120,6 +122,7 @@ form_needs_password || status=1
 rebinding_refused || status=1
 # The English site set, the program's working directory, lies beside htdocs.
 export HOB_SERVER="$server" HOB_DEMO_AUTH="$demo_auth" HOB_FORM_URL="$url" HOB_DEMO_DIR="$demo"
+export HOB_OPEN_DIR="$open" HOB_REWRITE_DIR="$rewrite" HOB_FILEINFO_DIR="$fileinfo"
 export HOB_ADMIN_USER=admin HOB_ADMIN_PASSWORD="$admin_password"
 export HOB_HOME_DIR="${demo%/htdocs/demo}/home/en"
 # Each part says how long it took, the figure to watch as the tests grow.

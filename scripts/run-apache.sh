@@ -7,9 +7,14 @@
 # run-common.sh. The program answers only to the user admin of the run's
 # admin.htpasswd, with the password printed at start. The demo directory is
 # protected by the .htaccess the form writes there (AllowOverride AuthConfig);
-# the open directory reads no .htaccess. Apache passes the program
-# DOCUMENT_ROOT, SERVER_ADDR, SERVER_PORT, SERVER_SOFTWARE and HTTP_HOST
-# itself. Ctrl-C or SIGTERM stops Apache and its children.
+# the open directory reads no .htaccess. Two more directories show what the
+# program does with an access file Apache reads only in part: /rewrite/
+# (AllowOverride AuthConfig Options FileInfo) starts with an access file of
+# the owner's, rewrite rules without a final newline, which must survive
+# every change byte for byte; /fileinfo/ (AllowOverride FileInfo) answers
+# 500 to the program's lines, which must then be taken back. Apache passes
+# the program DOCUMENT_ROOT, SERVER_ADDR, SERVER_PORT, SERVER_SOFTWARE and
+# HTTP_HOST itself. Ctrl-C or SIGTERM stops Apache and its children.
 server=apache
 # shellcheck source=scripts/run-common.sh
 source "$(dirname "$0")/run-common.sh"
@@ -17,6 +22,11 @@ source "$(dirname "$0")/run-common.sh"
 apache=/usr/sbin/apache2
 modules=/usr/lib/apache2/modules
 [ -x "$apache" ] || { echo "run-apache: Apache is not installed (apt-get install apache2 apache2-utils)" >&2; exit 1; }
+served_dir rewrite
+served_dir fileinfo
+printf 'Options -Indexes\nRewriteEngine On\nRewriteRule ^old$ /new [R=301,L]' \
+  > "$run/htdocs/rewrite/.htaccess"
+if [ -n "$user" ]; then chown "$user:$user" "$run/htdocs/rewrite/.htaccess"; fi
 user_lines=""
 if [ -n "$user" ]; then user_lines=$'User '$user$'\nGroup '$user; fi
 
@@ -40,6 +50,7 @@ LoadModule env_module $modules/mod_env.so
 LoadModule mime_module $modules/mod_mime.so
 LoadModule dir_module $modules/mod_dir.so
 LoadModule cgi_module $modules/mod_cgi.so
+LoadModule rewrite_module $modules/mod_rewrite.so
 
 StartServers 4
 MinSpareServers 4
@@ -63,6 +74,12 @@ DocumentRoot "$run/htdocs"
 </Directory>
 <Directory "$run/htdocs/open">
   AllowOverride None
+</Directory>
+<Directory "$run/htdocs/rewrite">
+  AllowOverride AuthConfig Options FileInfo
+</Directory>
+<Directory "$run/htdocs/fileinfo">
+  AllowOverride FileInfo
 </Directory>
 <Files ".ht*">
   Require all denied
@@ -92,5 +109,10 @@ ScriptAlias /cgi-bin/ "$cgi/"
 </Location>
 EOF
 
+at="http://127.0.0.1:$port"
+more_lines=(
+  "Directory with its own .htaccess: $run/htdocs/rewrite  (served at $at/rewrite/; AllowOverride AuthConfig Options FileInfo)"
+  "Directory without AuthConfig: $run/htdocs/fileinfo  (served at $at/fileinfo/; AllowOverride FileInfo)"
+)
 print_urls
 exec "$apache" -f "$run/httpd.conf" -DFOREGROUND

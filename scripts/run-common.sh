@@ -14,7 +14,8 @@
 #                  the program
 #   htdocs/        the document root: a start page, the demo directory to
 #                  protect (/demo/) and a directory the runner's server does
-#                  not protect (/open/), both writable by the program
+#                  not protect (/open/), both writable by the program (a
+#                  runner may add more, see served_dir)
 #   logs/, tmp/    the server's logs and scratch files
 # and sets root, build, run, port, cgi (the program's directory), user (the
 # user the server and the program run as, empty when not run as root),
@@ -61,8 +62,7 @@ fi
 # name in the meantime stops the runner instead of being used.
 rm -rf "$run"
 mkdir "$run"
-mkdir -p "$run/home/en" "$run/home/ja" "$run/admin" "$run/htdocs/demo" "$run/htdocs/open" \
-  "$run/logs" "$run/tmp"
+mkdir -p "$run/home/en" "$run/home/ja" "$run/admin" "$run/htdocs" "$run/logs" "$run/tmp"
 if [ -z "${HOB_CGI_DIR:-}" ]; then
   program="$build/app/hob-htpasswd.cgi"
   [ -x "$program" ] || { echo "run-$server: $program is not built" >&2; exit 1; }
@@ -107,15 +107,21 @@ cat > "$run/htdocs/index.html" << 'HTML'
 &middot; <a href="/demo/">the directory to protect</a>
 &middot; <a href="/open/">a directory the server does not protect</a></p></body></html>
 HTML
-for dir in demo open; do
-  cat > "$run/htdocs/$dir/index.html" << HTML
+# served_dir NAME: htdocs/NAME with a page of its own, which the program may
+# write (a runner adds its own directories this way).
+served_dir() {
+  mkdir -p "$run/htdocs/$1"
+  cat > "$run/htdocs/$1/index.html" << HTML
 <!DOCTYPE html>
-<html lang="en"><head><meta charset="utf-8"><title>/$dir/</title></head>
-<body><p>You are in /$dir/.</p></body></html>
+<html lang="en"><head><meta charset="utf-8"><title>/$1/</title></head>
+<body><p>You are in /$1/.</p></body></html>
 HTML
-done
+  if [ -n "$user" ]; then chown -R "$user:$user" "$run/htdocs/$1"; fi
+}
+served_dir demo
+served_dir open
 if [ -n "$user" ]; then
-  chown -R "$user:$user" "$run/home" "$run/htdocs/demo" "$run/htdocs/open" "$run/tmp"
+  chown -R "$user:$user" "$run/home" "$run/tmp"
   chown -R root:"$user" "$run/admin"
   chmod 750 "$run/admin"
   chmod 640 "$admin_file"
@@ -124,7 +130,9 @@ if [ -n "$user" ]; then
     || { echo "run-$server: $user cannot run $cgi/hob-htpasswd.cgi" >&2; exit 1; }
 fi
 
-# The lines the browser tests and the benchmarks read.
+# The lines the browser tests and the benchmarks read, with the runner's own
+# (more_lines) before the last.
+more_lines=()
 print_urls() {
   echo "Server:               $server"
   echo "Form:                 http://127.0.0.1:$port/cgi-bin/hob-htpasswd.cgi"
@@ -132,5 +140,7 @@ print_urls() {
   echo "admin password: $admin_password"
   echo "Directory to protect: $run/htdocs/demo  (served at http://127.0.0.1:$port/demo/)"
   echo "Unprotected directory: $run/htdocs/open  (served at http://127.0.0.1:$port/open/)"
+  local line
+  for line in "${more_lines[@]}"; do echo "$line"; done
   echo "Stop with Ctrl-C."
 }

@@ -1,36 +1,50 @@
 // The whole job as a site owner does it, in headless Chromium against the
 // program served by a real web server, in English and in Japanese: create a
-// password file, put the shown access-file text into the demo directory once
-// and check what the server lets in; add users of every hash type, change a
-// password, show an entry without writing anything, list the users, verify
-// passwords, delete a user, replace the file. Every answer's status line
-// must be on screen, on a desktop and on a phone; no page may hold the
-// password; the refusals (a create over users, passwords too short or typed
-// differently, a missing directory, a file, a damaged password file) must
-// write nothing. Then forged requests from another origin, and scripts on a
+// password file, which protects the demo directory with no step by hand (the
+// page says the server now asks for a password); add users of every hash
+// type, change a password, show an entry without writing anything, list the
+// users, verify passwords, delete a user, replace the file, unprotect and
+// protect the directory again. Every answer's status line must be on screen,
+// on a desktop and on a phone; no page may hold the password; the refusals
+// (a create over users, passwords too short or typed differently, a missing
+// directory, a file, a damaged password file, an access file that decides
+// itself who may enter) must write nothing. Then what the check from outside
+// says where the server reads no access file, and under Apache where it reads
+// only part of one; forged requests from another origin, and scripts on a
 // page of the program's own origin, which must change nothing.
 //
 // Environment: HOB_FORM_URL (the form), HOB_DEMO_DIR (the directory to
 // protect, served at /demo/, beside other pages of the document root),
-// HOB_ADMIN_USER and HOB_ADMIN_PASSWORD (whom the server asks for before it
-// runs the program), HOB_OUT_DIR (screenshots), HOB_SERVER (the web server's
-// name), HOB_DEMO_AUTH ("htaccess", the default: the server obeys the access
-// file put into the demo directory; "server": the server's own configuration
-// protects it with the password file there).
+// HOB_OPEN_DIR (a directory the server does not protect), HOB_REWRITE_DIR
+// and HOB_FILEINFO_DIR (Apache: an access file of the owner's with rewrite
+// rules, AllowOverride AuthConfig Options FileInfo; AllowOverride FileInfo
+// alone), HOB_ADMIN_USER and HOB_ADMIN_PASSWORD (whom the server asks for
+// before it runs the program), HOB_OUT_DIR (screenshots), HOB_SERVER (the
+// web server's name), HOB_DEMO_AUTH ("htaccess", the default: the server
+// obeys the access file the program writes into the demo directory;
+// "server": the server's own configuration protects it with the password
+// file there).
 import fs from 'node:fs';
 import http from 'node:http';
 import path from 'node:path';
 import { chromium } from 'playwright-core';
-import { admin, catalogue, check, finish, verifies } from './support.mjs';
+import { admin, ask, catalogue, check, finish, htFiles, verifies } from './support.mjs';
 
 const formUrl = process.env.HOB_FORM_URL;
 const demoDir = process.env.HOB_DEMO_DIR;
+const openDir = process.env.HOB_OPEN_DIR;
 const outDir = process.env.HOB_OUT_DIR;
-const demoUrl = new URL('/demo/', formUrl).href;
+const serverName = process.env.HOB_SERVER ?? 'apache';
 const passwordFile = path.join(demoDir, '.htpasswd');
 const htaccess = (process.env.HOB_DEMO_AUTH ?? 'htaccess') === 'htaccess';
-console.log(`server: ${process.env.HOB_SERVER ?? 'apache'}, demo directory protected by ` +
+console.log(`server: ${serverName}, demo directory protected by ` +
             (htaccess ? '.htaccess' : 'the server'));
+
+// The URL of a directory of the document root, and its access file (the
+// shipped accessfile setting).
+const urlOf = (dir) => new URL(`/${path.relative(path.dirname(demoDir), dir)}/`, formUrl).href;
+const accessOf = (dir) => path.join(dir, '.htaccess');
+const demoUrl = urlOf(demoDir);
 
 // The two forms, each with its own message catalogue from the site sets.
 const languages = [
@@ -43,12 +57,31 @@ const minPassLen = 10;  // the shipped minpasslen
 // The HTTP status the demo directory answers user and pass with (user null:
 // no credentials).
 async function statusFor(user, pass) {
-  const headers = {};
-  if (user !== null) {
-    headers.Authorization = 'Basic ' + Buffer.from(`${user}:${pass}`).toString('base64');
+  return (await ask(demoUrl, user, pass)).status;
+}
+
+// The lines a result starts with: for each [key, text], the message of the
+// catalogue m with text for its %TEXT%.
+function resultStart(m, ...lines) {
+  return lines.map(([key, text = '']) => m[key]('', 0, text) + '\n').join('');
+}
+
+// Whether result holds the text for the server's own configuration naming
+// location, where the server reads no access file (nginx's location block,
+// lighttpd's text under msg35), and none under Apache.
+function namesLocation(result, m, location) {
+  if (serverName === 'nginx') return result.includes(`location "${location}" {`);
+  if (serverName === 'lighttpd') {
+    return result.includes(m.msg35()) && result.includes(`$HTTP["url"] =^ "${location}" {`);
   }
-  const res = await fetch(demoUrl, { headers });
-  return res.status;
+  return !result.includes('auth_basic') && !result.includes('auth.require');
+}
+
+// text without the program's block, as the access file was before it
+// (a block that ends the file without final newline took the one before it).
+function outsideBlock(text) {
+  return text.replace(/(^|\n)# BEGIN hob-htpasswd\n[\s\S]*?\n# END hob-htpasswd(\n|$)/,
+                      (_, before, after) => (after ? before : ''));
 }
 
 // Pages whose HTML held a password typed into them, and answers whose
@@ -106,7 +139,7 @@ async function submit(page, lang, { dir = demoDir, user = '', pass = '', pass2 =
 
 // An answer for a failure's detail, its result text cut short.
 function brief(answer) {
-  return JSON.stringify({ ...answer, result: answer.result?.slice(0, 60) });
+  return JSON.stringify({ ...answer, result: answer.result?.slice(0, 400) });
 }
 
 // Saves the whole page as name in the output directory, 900 px wide, without
@@ -117,16 +150,6 @@ async function screenshot(page, name) {
   await page.evaluate(() => document.activeElement?.blur());
   await page.screenshot({ path: path.join(outDir, name), fullPage: true });
   await page.setViewportSize(viewport);
-}
-
-// Apache obeys an access file in the demo directory: the one the create's
-// result shows (a heading, a blank line, then the access-file text) is put
-// there, once.
-function protectDemo(created) {
-  if (!htaccess) return;
-  const start = created.indexOf('AuthType');
-  fs.writeFileSync(path.join(demoDir, '.htaccess'),
-                   created.slice(start, created.indexOf('\n\n', start) + 1));
 }
 
 // Serves page at a new origin (another port of 127.0.0.1) until close().
@@ -227,8 +250,11 @@ async function damagedFileChangesNothing(page) {
         before.equals(fs.readFileSync(passwordFile)), brief(answer));
 }
 
-function cleanDemo() {
-  for (const name of ['.htaccess', '.htpasswd']) fs.rmSync(path.join(demoDir, name), { force: true });
+// Removes the .ht files of dir (password, access and lock file).
+function clearHt(dir) {
+  for (const name of fs.readdirSync(dir)) {
+    if (name.startsWith('.ht')) fs.rmSync(path.join(dir, name));
+  }
 }
 
 // The whole job in one language, on a fresh demo directory, on page (a
@@ -245,24 +271,26 @@ async function ownerSession(page, phone, lang) {
     const said = (known >= 0 ? m.msg38 : m.msg37)(user.user, users.length);
     const added = await submit(screen, lang, { ...user, option: 'a' });
     check(`${t}type ${user.type}, ${screen.viewportSize().width} px wide: add says the user was ` +
-          `${known >= 0 ? 'changed' : 'added'}, with the access file`,
-          added.status === said && added.result.includes('Require valid-user'),
-          brief(added));
+          `${known >= 0 ? 'changed' : 'added'}`, added.status === said, brief(added));
   }
-  cleanDemo();
+  // Create, and later protect, must leave the demo directory asking for a
+  // password, and the page must say the server was asked.
+  const demoProtected = resultStart(m, ['msg30', accessOf(demoDir)], ['msg31', demoUrl]);
+  clearHt(demoDir);
   const owner = { user: 'owner', pass: `owner-${lang.name}-password`, type: '3' };
   const created = await submit(page, lang, { ...owner, option: 'c' });
   users.push(owner);
-  check(t + 'create says the file was made, shows the access file and marks add next',
-        created.status === m.msg45('owner') &&
+  check(t + 'create says the file was made, the lines written and the directory checked, ' +
+        'and marks add next',
+        created.status === m.msg45('owner') && created.result.startsWith(demoProtected) &&
         created.result.includes(`AuthUserFile "${passwordFile}"`) &&
-        created.result.includes('Require valid-user') && created.option === 'a' && !created.replace,
+        namesLocation(created.result, m, '/demo/') && created.option === 'a' && !created.replace,
         brief(created));
   check(t + 'bcrypt hashes get the shipped cost',
         fs.readFileSync(passwordFile, 'utf8').startsWith('owner:$2y$10$'));
   if (lang.name === 'English') await screenshot(page, 'form-result.png');
-  protectDemo(created.result);
-  check(t + 'no credentials are refused', (await statusFor(null)) === 401);
+  check(t + 'with no step by hand, no credentials are refused and the owner gets in',
+        (await statusFor(null)) === 401 && (await statusFor(owner.user, owner.pass)) === 200);
 
   // Users of every type added after the access file was written get in.
   await add(page, { user: 'user0', pass: `pass-0-${lang.name}`, type: '0' });
@@ -301,14 +329,16 @@ async function ownerSession(page, phone, lang) {
   }
   check(t + 'a changed password no longer gets in', (await statusFor(old.user, old.pass)) === 401);
 
+  const files = htFiles(demoDir);
   const shown = await submit(page, lang, { user: 'carol', pass: 'carol-password', option: 'n' });
   const entryFile = path.join(outDir, `entry-${lang.name}`);
   fs.writeFileSync(entryFile, shown.result.split('\n\n')[1] + '\n');
   check(t + 'show says nothing was written, and the shown entry verifies',
         shown.status === m.msg48() && verifies(entryFile, 'carol', 'carol-password'),
         brief(shown));
-  check(t + 'showing an entry writes no password file',
-        !fs.readFileSync(passwordFile, 'utf8').includes('carol'));
+  check(t + 'show writes no file and shows no access text',
+        htFiles(demoDir) === files && !/AuthType|auth_basic|auth\.require/.test(shown.result),
+        brief(shown));
 
   const listed = await submit(page, lang, { option: 'l' });
   if (lang.name === 'English') await screenshot(page, 'form-list.png');
@@ -351,6 +381,118 @@ async function ownerSession(page, phone, lang) {
   check(t + 'after the replace only its user gets in',
         (await statusFor(fresh.user, fresh.pass)) === 200 &&
         (await statusFor(owner.user, owner.pass)) === 401);
+
+  // The demo directory held only the program's lines: unprotect removes the
+  // access file. nginx and lighttpd still protect it themselves.
+  const unprotected = await submit(page, lang, { option: 'u' });
+  check(t + 'unprotect removes the lines and keeps the password file; the check finds ' +
+        (htaccess ? 'the directory open' : 'the server still protects it'),
+        unprotected.status === m.msg60() &&
+        unprotected.result.startsWith(resultStart(m, ['msg36', accessOf(demoDir)],
+                                                  [htaccess ? 'msg52' : 'msg34', demoUrl])) &&
+        !fs.existsSync(accessOf(demoDir)) && verifies(passwordFile, fresh.user, fresh.pass) &&
+        (await statusFor(null)) === (htaccess ? 200 : 401), brief(unprotected));
+  const reprotected = await submit(page, lang, { option: 'p' });
+  if (lang.name === 'English') await screenshot(page, 'form-protect.png');
+  check(t + 'protect writes the lines again: the directory asks for a password, its user gets in',
+        reprotected.status === m.msg59() && reprotected.result.startsWith(demoProtected) &&
+        (await statusFor(null)) === 401 && (await statusFor(fresh.user, fresh.pass)) === 200,
+        brief(reprotected));
+}
+
+// What create says where the server does not apply the access file, in
+// English: in the open directory, the server answers without a password,
+// which the page says with the fix (Apache: AllowOverride; nginx and
+// lighttpd: they read no access file, the text for their configuration).
+// An access file that decides itself who may enter makes create write
+// nothing, not even the password file.
+async function openDirectory(page) {
+  const lang = languages[0];
+  const m = lang.messages;
+  const owner = { user: 'owner', pass: 'owner-password', type: '3' };
+  fs.writeFileSync(accessOf(openDir), '# the owner\'s own rules\nRequire user bob\n');
+  const files = htFiles(openDir);
+  const refused = await submit(page, lang, { ...owner, dir: openDir, option: 'c' });
+  check('an access file with "Require user bob": create names the line and writes nothing',
+        refused.message === m.msg29('', 2, 'Require user bob') && refused.dir === openDir &&
+        htFiles(openDir) === files, brief(refused));
+  clearHt(openDir);
+
+  const open = await submit(page, lang, { ...owner, dir: openDir, option: 'c' });
+  const fix = serverName === 'apache' ? 'names AllowOverride' : 'gives the server\'s text';
+  check(`where the server reads no access file, create says the directory answers without a ` +
+        `password, and ${fix}`,
+        open.status === m.msg45('owner') &&
+        open.result.startsWith(resultStart(m, ['msg30', accessOf(openDir)],
+                                           ['msg32', urlOf(openDir)],
+                                           [serverName === 'apache' ? 'msg53' : 'msg54'])) &&
+        namesLocation(open.result, m, '/open/') && (await ask(urlOf(openDir))).status === 200,
+        brief(open));
+  clearHt(openDir);
+}
+
+// Under Apache, directories whose AllowOverride lets it read only part of
+// an access file, in English. /rewrite/ reads it (AuthConfig Options
+// FileInfo) and starts with the owner's rewrite rules without a final
+// newline: they stay byte for byte through create, unprotect and protect,
+// and keep redirecting. /fileinfo/ (FileInfo alone) answers 500 to the
+// program's lines: the program takes them back, leaving the access file as
+// it was (absent, or the owner's), and the directory answers as before.
+async function partialOverrides(page) {
+  const rewriteDir = process.env.HOB_REWRITE_DIR;
+  const fileinfoDir = process.env.HOB_FILEINFO_DIR;
+  const lang = languages[0];
+  const m = lang.messages;
+  const owner = { user: 'owner', pass: 'owner-password', type: '3' };
+  const rules = fs.readFileSync(accessOf(rewriteDir), 'latin1');
+  const old = new URL('old', urlOf(rewriteDir)).href;
+  // What the rewrite directory answers: its page without credentials, its
+  // page and the redirect with them.
+  async function rewriteAnswers() {
+    const redirect = await ask(old, owner.user, owner.pass);
+    return [(await ask(urlOf(rewriteDir))).status,
+            (await ask(urlOf(rewriteDir), owner.user, owner.pass)).status,
+            redirect.status, new URL(redirect.location ?? '/', old).pathname].join(' ');
+  }
+  const protectedLines = resultStart(m, ['msg30', accessOf(rewriteDir)],
+                                     ['msg31', urlOf(rewriteDir)]);
+  const created = await submit(page, lang, { ...owner, dir: rewriteDir, option: 'c' });
+  const afterCreate = fs.readFileSync(accessOf(rewriteDir), 'latin1');
+  check('an access file with rewrite rules: create protects the directory and keeps the rules ' +
+        'byte for byte, which still redirect',
+        created.result.startsWith(protectedLines) && outsideBlock(afterCreate) === rules &&
+        afterCreate !== rules && (await rewriteAnswers()) === '401 200 301 /new',
+        brief(created));
+  const unprotected = await submit(page, lang, { dir: rewriteDir, option: 'u' });
+  check('unprotect leaves the rules exactly as they were, without final newline',
+        unprotected.result.startsWith(resultStart(m, ['msg36', accessOf(rewriteDir)],
+                                                  ['msg52', urlOf(rewriteDir)])) &&
+        fs.readFileSync(accessOf(rewriteDir), 'latin1') === rules &&
+        (await rewriteAnswers()) === '200 200 301 /new', brief(unprotected));
+  const reprotected = await submit(page, lang, { dir: rewriteDir, option: 'p' });
+  check('protect writes the lines again around the same rules',
+        reprotected.result.startsWith(protectedLines) &&
+        outsideBlock(fs.readFileSync(accessOf(rewriteDir), 'latin1')) === rules &&
+        (await rewriteAnswers()) === '401 200 301 /new', brief(reprotected));
+
+  const fileinfoUrl = urlOf(fileinfoDir);
+  const takenBack = resultStart(m, ['msg32', fileinfoUrl], ['msg53'],
+                                ['msg55', accessOf(fileinfoDir)]);
+  const refused = await submit(page, lang, { ...owner, dir: fileinfoDir, option: 'c' });
+  check('AllowOverride FileInfo: create catches the 500, names AllowOverride and removes the ' +
+        'access file it made; the directory answers 200',
+        refused.status === m.msg45('owner') && refused.result.startsWith(takenBack) &&
+        !fs.existsSync(accessOf(fileinfoDir)) && (await ask(fileinfoUrl)).status === 200,
+        brief(refused));
+  const own = 'RewriteEngine On\nRewriteRule ^old$ /new [R=301,L]';
+  fs.writeFileSync(accessOf(fileinfoDir), own);
+  const again = await submit(page, lang, { dir: fileinfoDir, option: 'p' });
+  const redirect = await ask(new URL('old', fileinfoUrl).href);
+  check('AllowOverride FileInfo: protect puts the owner\'s access file back byte for byte; ' +
+        'the directory answers and redirects as before',
+        again.result.startsWith(takenBack) &&
+        fs.readFileSync(accessOf(fileinfoDir), 'latin1') === own &&
+        (await ask(fileinfoUrl)).status === 200 && redirect.status === 301, brief(again));
 }
 
 const browser = await chromium.launch({
@@ -370,6 +512,8 @@ try {
         (await page.getByLabel('Repeat the password', { exact: true }).count()) === 1 &&
         (await page.locator('.result').isHidden()));
   for (const lang of languages) await ownerSession(page, phone, lang);
+  await openDirectory(page);
+  if (serverName === 'apache') await partialOverrides(page);
   await forgeriesChangeNothing(page);
   await sameOriginScriptsChangeNothing(page);
   await damagedFileChangesNothing(page);
@@ -387,7 +531,7 @@ try {
 } catch (err) {
   check('the browser session ran to the end', false, err.stack);
 } finally {
-  cleanDemo();
+  clearHt(demoDir);
   await browser.close();
 }
 

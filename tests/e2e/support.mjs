@@ -1,8 +1,10 @@
 // Helpers shared by the browser and load tests: named checks with a closing
 // count, the real password tool's verdict, the admin credentials the server
-// asks for before it runs the program, and the site sets' message texts.
+// asks for before it runs the program, the site sets' message texts, what a
+// URL answers, and the .ht files of a directory.
 import { execFileSync } from 'node:child_process';
 import fs from 'node:fs';
+import path from 'node:path';
 
 let passed = 0;
 let failed = 0;
@@ -45,12 +47,31 @@ export const adminHeaders = {
 };
 
 // The message texts of the site set in site/DIR (''/'ja/'), by key
-// ("msg03"), each a function of the user and the number its %USER% and %N%
-// name: messages.msg37('carol', 2).
+// ("msg03"), each a function of the user, the number and the text (a path,
+// URL or line) its %USER%, %N% and %TEXT% name: messages.msg37('carol', 2).
 export function catalogue(dir) {
   const file = new URL(`../../site/${dir}dat-message.dat`, import.meta.url);
   const text = fs.readFileSync(file, 'utf8');
   return Object.fromEntries(text.split('\n').filter((l) => /^msg\d\d=/.test(l))
-    .map((l) => [l.slice(0, 5), (user = '', n = 0) =>
-      l.slice(6).replaceAll('%USER%', user).replaceAll('%N%', String(n))]));
+    .map((l) => [l.slice(0, 5), (user = '', n = 0, txt = '') => l.slice(6)
+      .replaceAll('%USER%', user).replaceAll('%N%', String(n)).replaceAll('%TEXT%', txt)]));
+}
+
+// What url answers user and pass (user null: no credentials), a redirect
+// not followed: { status, location }.
+export async function ask(url, user = null, pass = '') {
+  const headers = {};
+  if (user !== null) {
+    headers.Authorization = 'Basic ' + Buffer.from(`${user}:${pass}`).toString('base64');
+  }
+  const res = await fetch(url, { headers, redirect: 'manual' });
+  await res.arrayBuffer();
+  return { status: res.status, location: res.headers.get('location') };
+}
+
+// The files of dir whose names start with ".ht", with their contents, as
+// one string to compare before and after a request.
+export function htFiles(dir) {
+  return JSON.stringify(fs.readdirSync(dir).filter((name) => name.startsWith('.ht')).sort()
+    .map((name) => [name, fs.readFileSync(path.join(dir, name), 'latin1')]));
 }
