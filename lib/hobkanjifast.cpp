@@ -432,9 +432,9 @@ __attribute__((target("avx2"))) int Utf8Run(const unsigned char* data, int pos, 
 #undef HOB_TABLE16
 
 // Shift_JIS half-width katakana from pos on, up to end, as two-byte
-// full-width characters, thirty-two at a time while none of a block takes
-// the sound mark after it (the last of the run as LeftToMainLoop says);
-// returns where it stopped. Each output byte is
+// full-width characters, thirty-two at a time, up to one that takes the
+// sound mark after it (the last of the run as LeftToMainLoop says); returns
+// where it stopped. Each output byte is
 // looked up in its table of 64 (bytes[0] the first of each character,
 // bytes[1] the second) by the katakana's low four bits in each quarter, and
 // taken from the quarter its next two bits name. REQUIRES: a CPU with AVX2.
@@ -478,9 +478,16 @@ __attribute__((target("avx2"))) int PlainKanaRun(const unsigned char* data, int 
         _mm256_and_si256(semivoiced,
                          _mm256_cmpeq_epi8(next, _mm256_set1_epi8(static_cast<char>(0xDF)))));
     uint64_t lanes = (uint64_t{1} << n) - 1;
-    if (static_cast<uint32_t>(_mm256_movemask_epi8(takes)) & lanes) break;
+    // Up to the first katakana that takes a mark; else the whole run, but its
+    // last as LeftToMainLoop says.
     bool ends = n < 32 || in[32] < 0xA1 || in[32] > 0xDF;  // the run ends in this block
-    if (ends && LeftToMainLoop(in[n - 1], in[n], equalStops) && --n == 0) break;
+    if (uint32_t taking = static_cast<uint32_t>(_mm256_movemask_epi8(takes)) & lanes) {
+      n = __builtin_ctz(taking);
+      ends = true;
+    } else if (ends && LeftToMainLoop(in[n - 1], in[n], equalStops)) {
+      --n;
+    }
+    if (n == 0) break;
     __m256i low = _mm256_and_si256(index, _mm256_set1_epi8(0x0F));
     __m256i bit4 = _mm256_slli_epi16(index, 3);  // each byte's bit 4 in its bit 7
     __m256i bit5 = _mm256_slli_epi16(index, 2);
@@ -769,6 +776,14 @@ int WideKanaRun(const unsigned char* data, int pos, int end, int size, CHobFastW
       w.Shift(kModeKanji);
       pos = PlainKanaRun(data, pos, end, size, &w.m_o, table.m_byte[kOut], equalStops);
       if (pos >= end || KanaAt<kIn>(data, pos, size) == 0) break;
+      // A katakana that takes the mark after it, in one step with its mark.
+      uint32_t e = pos + 1 < size ? entry[data[pos] - 0xA0][MarkOf(data[pos + 1])] : 0;
+      if (e >> 31) {
+        memcpy(w.m_o, &e, 4);
+        w.m_o += 2;
+        pos += 2;
+        continue;
+      }
     }
     if (kIn == kInSjis && pos + 17 <= size) {
       const unsigned char* in = data + pos;
