@@ -256,6 +256,9 @@ void Control(CHobKanjiState& s, int c) {
     case SI:
       s.m_shiftOut = false;
       return;
+    case 0:
+      s.m_zeroOut = true;
+      break;
     case '\r':
     case '\n':
       if (s.m_opt.m_brokenEol) {
@@ -319,10 +322,12 @@ void Reset(CHobKanjiState& s, const CHobKanjiOptions& opt, const char* input, in
   s.m_wholeBack = -1;
   s.m_brokenPrev = -1;
   s.m_mime.m_held = -1;
-  // As large as the input, and a little more: the fast path converts in
-  // pieces that need room for their largest output, so an output as long as
-  // its input would otherwise grow the buffer near its end.
-  s.m_outCap = static_cast<size_t>(length) + 1 + 4096;
+  // Half as large again as the input, and a little more: the fast path
+  // converts in pieces that need room for their largest output, so an
+  // output as long as its input would otherwise grow the buffer near its
+  // end, and UTF-8 or ISO-2022-JP made of two-byte codes is up to half as
+  // long again. Pages the output does not reach are never touched.
+  s.m_outCap = static_cast<size_t>(length) + length / 2 + 1 + 4096;
   s.m_out = static_cast<char*>(malloc(s.m_outCap));
 }
 
@@ -397,7 +402,8 @@ CHobString kanji_convert(const char* options, const char* input, int length) {
     MimeFinish(s);
   }
   s.m_out[s.m_outLen] = '\0';
-  size_t text = strlen(s.m_out);
+  // The result ends at its first zero byte, if any.
+  size_t text = s.m_opt.m_copyOnly || s.m_zeroOut ? strlen(s.m_out) : s.m_outLen;
   result._Free();
   result.m_pszText = static_cast<char*>(realloc(s.m_out, text + 1));
   delete state;

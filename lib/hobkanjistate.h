@@ -165,6 +165,7 @@ struct CHobKanjiState {
   char* m_out;
   size_t m_outLen;
   size_t m_outCap;
+  bool m_zeroOut;  // a zero byte went to the output (only the main loop writes one)
 
   ShiftMode m_outMode;  // ISO-2022-JP output
   int m_kanaHeld;       // width stage: a kana waiting for a sound mark

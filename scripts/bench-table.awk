@@ -75,9 +75,9 @@ END {
   for (r = 0; r < n; r++) row(r)
   print ""
   print "measured and floor: median; spread: 10th to 90th percentile of the runs (request),"
-  print "smallest to largest of the rounds (apache). Floors: request, a minimal C program"
-  print "writing the same bytes (submits: plus the same htpasswd run); apache, that program"
-  print "as the CGI under the same Apache; converter MB/s, glibc iconv; converter peak MB,"
-  print "input + output (measured: input + what the conversion added at its peak)."
-  print "ratio: measured / floor."
+  print "smallest to largest of the rounds (apache) or of the repetitions (converter MB/s)."
+  print "Floors: request, a minimal C program writing the same bytes (submits: plus the same"
+  print "htpasswd run); apache, that program as the CGI under the same Apache; converter MB/s,"
+  print "glibc iconv; converter peak MB, input + output (measured: input + what the"
+  print "conversion added at its peak). ratio: measured / floor."
 }

@@ -2,9 +2,10 @@
 # make bench: builds the benchmarks in a Release tree (build-bench), runs them
 # and prints one table: the CGI request figures beside their floors
 # (bench/request_harness, scripts/bench-apache.sh) and the converter figures
-# beside iconv, each at least twice as fast (bench/kanji_bench on Debian's
-# Japanese manual pages; the arguments are passed to it). What each
-# program printed is kept in build-bench/bench-out/.
+# beside iconv, each at least twice as fast (bench/kanji_bench: every
+# direction among Shift_JIS, EUC-JP, ISO-2022-JP and UTF-8 on Debian's
+# Japanese manual pages, and half-width katakana; the arguments are passed
+# to it). What each program printed is kept in build-bench/bench-out/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 BUILD=build-bench
@@ -29,12 +30,16 @@ echo "== kanji_bench: the converter beside iconv" >&2
 # every code, written afresh by Python's codecs.
 python3 tests/data/kanji/manpages.py "$BUILD/kanji-corpus" > /dev/null
 "$BUILD/bench/kanji_bench" --corpus="$BUILD/kanji-corpus" "$@" > "$out/kanji_bench.txt"
-# Its summary table: conversion, converter MB/s, iconv MB/s, ratio, input MB,
-# output MB, peak added MB, peak ratio.
-awk -F'|' 'NF == 10 && $3 ~ /^ *[0-9.]+ *$/ {
-  for (i = 2; i <= 9; i++) gsub(/^ +| +$/, "", $i)
-  printf "converter\t%s\tMB/s\t%s\t-\t-\t%s\t-\t-\t>=2.00\n", $2, $3, $4
-  printf "converter\t%s\tpeak MB\t%.1f\t-\t-\t%.1f\t-\t-\t-\n", $2, $6 + $8, $6 + $7
+# Its summary table: conversion, converter MB/s, iconv MB/s, ratio, the
+# converter's and iconv's lowest-highest MB/s, input MB, output MB, peak
+# added MB, peak ratio.
+awk -F'|' 'NF == 12 && $3 ~ /^ *[0-9.]+ *$/ {
+  for (i = 2; i <= 11; i++) gsub(/^ +| +$/, "", $i)
+  split($6, ours, "-")
+  split($7, theirs, "-")
+  printf "converter\t%s\tMB/s\t%s\t%s\t%s\t%s\t%s\t%s\t>=2.00\n", $2, $3, ours[1], ours[2], $4,
+    theirs[1], theirs[2]
+  printf "converter\t%s\tpeak MB\t%.1f\t-\t-\t%.1f\t-\t-\t-\n", $2, $8 + $10, $8 + $9
 }' "$out/kanji_bench.txt" >> "$rows"
 
 echo

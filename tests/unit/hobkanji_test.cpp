@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <initializer_list>
 #include <map>
 #include <memory>
 #include <random>
@@ -894,6 +895,115 @@ TEST(KanjiFast, RandomMixesConvertAsOnTheMainLoop) {
           EXPECT_TRUE(Conv(options, text) == Conv(SlowPath(options), text)) << options;
         }
       }
+    }
+  }
+}
+
+// Each of the options gives text the bytes the main loop gives it.
+void ExpectMainLoopBytes(std::initializer_list<const char*> options, const std::string& text) {
+  for (const char* o : options) {
+    EXPECT_EQ(Hex(Conv(o, text)), Hex(Conv(SlowPath(o), text))) << o << " " << Hex(text);
+  }
+}
+
+TEST(KanjiFast, ShiftJisUtf8AndJisBlocksWithABadByteTakeTheMainLoop) {
+  const std::string utf8 = "漢字とかな、カタカナ。漢字とかな、カタカナ。";
+  const std::pair<std::string, const char*> runs[] = {
+      {Sjis(utf8), "S"}, {utf8, "W"}, {Recode("UTF-8", "ISO-2022-JP", utf8), "J"}};
+  for (const auto& [run, in] : runs) {
+    for (size_t at = 0; at < run.size(); ++at) {
+      for (char bad : {'\x7f', '\xa0', '\xe0', '\xed', '\x80', 'A', '\xff', '\n'}) {
+        std::string text = "a" + run;
+        text[1 + at] = bad;
+        for (const char* out : {"-s", "-j", "-e", "-w"}) {
+          ExpectMainLoopBytes({(std::string(out) + in).c_str()}, text);
+        }
+      }
+    }
+  }
+}
+
+TEST(KanjiFast, JisInputWithEveryDesignationConvertsAsOnTheMainLoop) {
+  const char* pieces[] = {"\x1b$B",  "\x1b$@",
+                          "\x1b(B",  "\x1b(J",
+                          "\x1b(H",  "\x1b$A",
+                          "\x1b(I",  "\x1b",
+                          "$B",      "4A",
+                          ";z",      "4A;z4A;z4A;z4A;z",
+                          "!!",      "~~",
+                          "a",       "\n",
+                          "=?",      "\x0e1\x0f",
+                          "\x7f",    " ",
+                          "\x1b$(D", "\x1b$B4A4A4A4A4A4A4A4A4A\x1b(B"};
+  std::mt19937 rng(25);
+  for (int round = 0; round < 300; ++round) {
+    std::string text;
+    while (text.size() < 120) text += pieces[rng() % (sizeof pieces / sizeof *pieces)];
+    ExpectMainLoopBytes({"-j", "-s", "-e", "-w", "-jJ", "-eJ", "-wJ", "-sJB2"}, text);
+  }
+}
+
+TEST(KanjiFast, KatakanaTakeTheirMarkAtEveryPlaceOfABlock) {
+  std::string kana;  // 70 half-width katakana, none followed by a mark
+  std::mt19937 rng(26);
+  while (kana.size() < 70 * 3) {
+    kana += Recode("SHIFT_JIS", "UTF-8", std::string(1, static_cast<char>(0xA1 + rng() % 61)));
+  }
+  for (const char* pair : {"ｶﾞ", "ﾄﾞ", "ｳﾞ", "ﾊﾟ", "ﾎﾟ", "ﾎﾞ", "ｱﾞ", "ﾞﾞ", "ﾟ"}) {
+    for (size_t at = 0; at <= 40; ++at) {
+      std::string utf8 = kana.substr(0, 3 * at) + pair + kana.substr(3 * at) + "a";
+      for (int from = 1; from < 4; ++from) {
+        std::string text = Recode("UTF-8", kCodes[from].name, utf8);
+        for (int to = 0; to < 4; ++to) {
+          ExpectMainLoopBytes({(std::string(kCodes[to].out) + kCodes[from].in).c_str()}, text);
+        }
+      }
+    }
+  }
+}
+
+TEST(KanjiFast, KatakanaBeforeWhatGivesNoCharacterStillTakeALaterMark) {
+  std::string kana = Recode("SHIFT_JIS", "UTF-8", "\xb1\xb2\xb3\xb4\xb5\xd4\xd5\xd6");
+  while (kana.size() < 40 * 3) kana += kana;
+  for (const char* gap : {"\xff", "\x80", "\x1b(B", "\x0e\x0f", "=?", "\x1b$B\x1b(B"}) {
+    for (size_t at = 0; at <= 40; ++at) {
+      for (int from = 1; from < 4; ++from) {
+        std::string text = Recode("UTF-8", kCodes[from].name, kana.substr(0, 3 * at) + "ｷ") + gap +
+                           Recode("UTF-8", kCodes[from].name, "ﾞa");
+        ExpectMainLoopBytes({(std::string("-e") + kCodes[from].in).c_str()}, text);
+      }
+    }
+  }
+}
+
+TEST(KanjiFast, Utf8CopyLeavesEveryFlawToTheMainLoop) {
+  const std::string text = "漢字とかな、English, ＡＢＣ and ×÷ 😀 é: a run of UTF-8 text.";
+  const std::string flaws[] = {"\xc0\x80",
+                               "\xc1\xbf",
+                               "\xe0\x80\x80",
+                               "\xe0\x9f\xbf",
+                               "\xed\xa0\x80",
+                               "\xf0\x8f\xbf\xbf",
+                               "\xf4\x90\x80\x80",
+                               "\xf5\x80\x80\x80",
+                               "\xff",
+                               "\x80",
+                               "\xe3\x81",
+                               "\xf0\x9f\x98",
+                               "\x1b$B",
+                               "\x0e",
+                               "\x0f",
+                               std::string(1, '\0'),
+                               "=?",
+                               "ｱ",
+                               "ﾟ",
+                               "\n",
+                               "\xef\xbf\xbd",
+                               "\xf4\x8f\xbf\xbf"};
+  for (const std::string& flaw : flaws) {
+    for (size_t at = 0; at <= text.size(); ++at) {
+      ExpectMainLoopBytes({"-wW", "-wWx", "-wWB2", "-wWm0", "-w"},
+                          text.substr(0, at) + flaw + text.substr(at));
     }
   }
 }
