@@ -282,7 +282,8 @@ async function ownerSession(page, phone, lang) {
   users.push(owner);
   check(t + 'create says the file was made, the lines written and the directory checked, ' +
         'and marks add next',
-        created.status === m.msg45('owner') && created.result.startsWith(demoProtected) &&
+        created.status === `${m.msg45('owner')} ${m.msg59()}` &&
+        created.result.startsWith(demoProtected) &&
         created.result.includes(`AuthUserFile "${passwordFile}"`) &&
         namesLocation(created.result, m, '/demo/') && created.option === 'a' && !created.replace,
         brief(created));
@@ -375,7 +376,8 @@ async function ownerSession(page, phone, lang) {
   const fresh = { user: 'fresh', pass: `fresh-${lang.name}-password`, type: '3' };
   const replaced = await submit(page, lang, { ...fresh, option: 'c', replace: true });
   check(t + 'a create with replace ticked makes the file anew, and marks add next',
-        replaced.status === m.msg46('fresh') && replaced.option === 'a' && !replaced.replace &&
+        replaced.status === `${m.msg46('fresh')} ${m.msg59()}` && replaced.option === 'a' &&
+        !replaced.replace &&
         fs.readFileSync(passwordFile, 'utf8').split('\n').filter((l) => l !== '').length === 1,
         brief(replaced));
   check(t + 'after the replace only its user gets in',
@@ -422,7 +424,7 @@ async function openDirectory(page) {
   const fix = serverName === 'apache' ? 'names AllowOverride' : 'gives the server\'s text';
   check(`where the server reads no access file, create says the directory answers without a ` +
         `password, and ${fix}`,
-        open.status === m.msg45('owner') &&
+        open.status === `${m.msg45('owner')} ${m.msg70()}` &&
         open.result.startsWith(resultStart(m, ['msg30', accessOf(openDir)],
                                            ['msg32', urlOf(openDir)],
                                            [serverName === 'apache' ? 'msg53' : 'msg54'])) &&
@@ -481,7 +483,8 @@ async function partialOverrides(page) {
   const refused = await submit(page, lang, { ...owner, dir: fileinfoDir, option: 'c' });
   check('AllowOverride FileInfo: create catches the 500, names AllowOverride and removes the ' +
         'access file it made; the directory answers 200',
-        refused.status === m.msg45('owner') && refused.result.startsWith(takenBack) &&
+        refused.status === `${m.msg45('owner')} ${m.msg71()}` &&
+        refused.result.startsWith(takenBack) &&
         !fs.existsSync(accessOf(fileinfoDir)) && (await ask(fileinfoUrl)).status === 200,
         brief(refused));
   const own = 'RewriteEngine On\nRewriteRule ^old$ /new [R=301,L]';
@@ -490,7 +493,7 @@ async function partialOverrides(page) {
   const redirect = await ask(new URL('old', fileinfoUrl).href);
   check('AllowOverride FileInfo: protect puts the owner\'s access file back byte for byte; ' +
         'the directory answers and redirects as before',
-        again.result.startsWith(takenBack) &&
+        again.status === m.msg71() && again.result.startsWith(takenBack) &&
         fs.readFileSync(accessOf(fileinfoDir), 'latin1') === own &&
         (await ask(fileinfoUrl)).status === 200 && redirect.status === 301, brief(again));
 }
