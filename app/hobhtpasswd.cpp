@@ -859,7 +859,7 @@ CHobString ProtectedLines(const CHobConfig& messages, const CHobDir& dir, const 
                           const char*& status) {
   CHobString accessPath = resolved + "/" + settings.accessFile;
   CHobString lines = ResultLine(messages, "msg30", accessPath);
-  status = "msg72";
+  status = "msg81";
   if (!settings.bSelfCheck) return lines;
   CHobString url, reason;
   int answer = CheckFromOutside(messages, resolved, url, reason);
@@ -870,11 +870,11 @@ CHobString ProtectedLines(const CHobConfig& messages, const CHobDir& dir, const 
     return lines + ResultLine(messages, "msg31", url);
   }
   if (IsOpenAnswer(answer)) {
-    status = "msg70";
+    status = "msg79";
     return lines + ResultLine(messages, "msg32", url) + ResultLine(messages, fix, url);
   }
   if (answer == 500) {
-    status = "msg71";
+    status = "msg80";
     lines = ResultLine(messages, "msg32", url) + ResultLine(messages, "msg53", url);
     if (!change.bChanged) return lines;
     return lines + ResultLine(messages,

@@ -222,7 +222,7 @@ TEST_F(Protect, ShowWritesNothingAndProtectNeedsAPasswordFileAndTheSetting) {
 TEST_F(Protect, StatusSaysWhetherTheDirectoryIsProtectedAndNginxGetsItsText) {
   ASSERT_EQ(0, Send("c").status);
   const std::pair<std::string, std::string> cases[] = {
-      {"401 ", "M59"}, {"200 ", "M70"}, {"500 ", "M71"}, {"000 refused", "M72"}};
+      {"401 ", "M59"}, {"200 ", "M79"}, {"500 ", "M80"}, {"000 refused", "M81"}};
   for (const auto& [answer, status] : cases) {
     Answer(answer);
     cgi::Result r = Send("p");

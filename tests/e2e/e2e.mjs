@@ -424,7 +424,7 @@ async function openDirectory(page) {
   const fix = serverName === 'apache' ? 'names AllowOverride' : 'gives the server\'s text';
   check(`where the server reads no access file, create says the directory answers without a ` +
         `password, and ${fix}`,
-        open.status === `${m.msg45('owner')} ${m.msg70()}` &&
+        open.status === `${m.msg45('owner')} ${m.msg79()}` &&
         open.result.startsWith(resultStart(m, ['msg30', accessOf(openDir)],
                                            ['msg32', urlOf(openDir)],
                                            [serverName === 'apache' ? 'msg53' : 'msg54'])) &&
@@ -483,7 +483,7 @@ async function partialOverrides(page) {
   const refused = await submit(page, lang, { ...owner, dir: fileinfoDir, option: 'c' });
   check('AllowOverride FileInfo: create catches the 500, names AllowOverride and removes the ' +
         'access file it made; the directory answers 200',
-        refused.status === `${m.msg45('owner')} ${m.msg71()}` &&
+        refused.status === `${m.msg45('owner')} ${m.msg80()}` &&
         refused.result.startsWith(takenBack) &&
         !fs.existsSync(accessOf(fileinfoDir)) && (await ask(fileinfoUrl)).status === 200,
         brief(refused));
@@ -493,7 +493,7 @@ async function partialOverrides(page) {
   const redirect = await ask(new URL('old', fileinfoUrl).href);
   check('AllowOverride FileInfo: protect puts the owner\'s access file back byte for byte; ' +
         'the directory answers and redirects as before',
-        again.status === m.msg71() && again.result.startsWith(takenBack) &&
+        again.status === m.msg80() && again.result.startsWith(takenBack) &&
         fs.readFileSync(accessOf(fileinfoDir), 'latin1') === own &&
         (await ask(fileinfoUrl)).status === 200 && redirect.status === 301, brief(again));
 }
