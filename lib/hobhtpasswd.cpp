@@ -747,3 +747,16 @@ int CHobHtPasswd::CheckChange(int before, int after, const char* user, int kind,
   if (count != nullptr) *count = counted;
   return result;
 }
+
+int CHobHtPasswd::VerifyEntry(const char* entry, const char* user, const char* password) {
+  // A line break would let the stored hash bring entries of its own.
+  if (entry[strcspn(entry, "\r\n")] != '\0') return HOB_HTP_UNREADABLE;
+  PrivateFile copy(kCopyPrefix);
+  if (copy.m_nFd < 0) return WriteFailure(copy.m_nError);
+  if (int error = WriteAll(copy.m_nFd, entry, strlen(entry))) return WriteFailure(error);
+  if (int error = WriteAll(copy.m_nFd, "\n", 1)) return WriteFailure(error);
+  // The tool exits with 3 when the password does not match.
+  const char* const args[] = {copy.m_strName.m_pszText, user};
+  int status = RunTool("-iv", args, 2, password);
+  return status == 0 ? HOB_HTP_OK : status == 3 ? HOB_HTP_MISMATCH : HOB_HTP_RUN_FAILED;
+}
