@@ -7,7 +7,10 @@
 # run-common.sh. The program answers only to the user admin of the run's
 # admin.htpasswd, with the password printed at start. The demo directory is
 # protected by the .htaccess the form writes there (AllowOverride AuthConfig);
-# the open directory reads no .htaccess. Apache passes the program
+# the open directory reads no .htaccess. With STORE=pgsql, mod_authn_dbd
+# reads the users of the demo directory from the run's database instead
+# (the text the program shows, in the server configuration). Apache passes
+# the program
 # DOCUMENT_ROOT, SERVER_ADDR, SERVER_PORT, SERVER_SOFTWARE and HTTP_HOST
 # itself. Ctrl-C or SIGTERM stops Apache and its children.
 server=apache
@@ -19,6 +22,20 @@ modules=/usr/lib/apache2/modules
 [ -x "$apache" ] || { echo "run-apache: Apache is not installed (apt-get install apache2 apache2-utils)" >&2; exit 1; }
 user_lines=""
 if [ -n "$user" ]; then user_lines=$'User '$user$'\nGroup '$user; fi
+db_lines=""
+if [ -n "$db_conninfo" ]; then
+  db_lines="LoadModule dbd_module $modules/mod_dbd.so
+LoadModule authn_dbd_module $modules/mod_authn_dbd.so
+DBDriver pgsql
+DBDParams \"$db_conninfo\"
+<Directory \"$run/htdocs/demo\">
+  AuthType Basic
+  AuthName \"hob-htpasswd demo\"
+  AuthBasicProvider dbd
+  AuthDBDUserPWQuery \"SELECT hash FROM hob_users WHERE realm = $db_realm_sql AND username = %s\"
+  Require valid-user
+</Directory>"
+fi
 
 cat > "$run/httpd.conf" << EOF
 ServerRoot "$run"
@@ -67,6 +84,7 @@ DocumentRoot "$run/htdocs"
 <Files ".ht*">
   Require all denied
 </Files>
+$db_lines
 
 ScriptAlias /cgi-bin/ja/ "$cgi/"
 ScriptAlias /cgi-bin/ "$cgi/"
@@ -93,4 +111,4 @@ ScriptAlias /cgi-bin/ "$cgi/"
 EOF
 
 print_urls
-exec "$apache" -f "$run/httpd.conf" -DFOREGROUND
+serve "$apache" -f "$run/httpd.conf" -DFOREGROUND
