@@ -29,6 +29,8 @@
 #include "hobstring.h"
 #include "hobstrpath.h"
 
+extern char** environ;
+
 namespace {
 
 const char* const kProgramName = "hob-htpasswd.cgi";
@@ -355,11 +357,16 @@ struct Detail {
 };
 
 // The document root of the server, links resolved; "" when unknown.
+// lighttpd passes its own DOCUMENT_ROOT (an alias's directory) and then the
+// one its configuration sets: the last one counts.
 CHobString DocumentRoot() {
-  char real[PATH_MAX];
-  if (go.env.DOCUMENT_ROOT.IsEmpty() || realpath(go.env.DOCUMENT_ROOT.m_pszText, real) == nullptr) {
-    return CHobString();
+  const char* root = nullptr;
+  const char* const name = "DOCUMENT_ROOT=";
+  for (char** variable = environ; *variable != nullptr; variable++) {
+    if (strncmp(*variable, name, strlen(name)) == 0) root = *variable + strlen(name);
   }
+  char real[PATH_MAX];
+  if (root == nullptr || *root == '\0' || realpath(root, real) == nullptr) return CHobString();
   return CHobString(real);
 }
 
