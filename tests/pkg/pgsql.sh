@@ -32,18 +32,28 @@ stop_everything() {
 }
 trap stop_everything EXIT
 
+# A free port from $1 up: other servers may be running on this machine.
+free_port() {
+  local port=$1
+  while (exec 3<> "/dev/tcp/127.0.0.1/$port") 2> /dev/null; do port=$((port + 1)); done
+  echo "$port"
+}
+
 # start_runner SERVER PORT: the runner with STORE=pgsql, in a session of its
-# own (Apache stopping signals its process group); sets url, admin, run, db.
+# own (Apache stopping signals its process group), from PORT or the next free
+# port; sets port, url, admin, run, db.
 start_runner() {
   STORE=pgsql PORT=$2 setsid "$root/scripts/run-$1.sh" "$build" "$work/run-$1" \
     > "$work/$1.txt" 2>&1 &
   pid[$1]=$!
   for _ in $(seq 1 300); do
-    grep -q '^Stop with' "$work/$1.txt" && curl -s -o /dev/null "http://127.0.0.1:$2/" && break
+    grep -q '^Stop with' "$work/$1.txt" && break
     kill -0 "${pid[$1]}" 2> /dev/null || break
     sleep 0.1
   done
-  url="http://127.0.0.1:$2/cgi-bin/hob-htpasswd.cgi"
+  url="$(sed -n 's/^Form: *//p' "$work/$1.txt")"
+  port="$(sed -n 's|^Form: *http://127.0.0.1:\([0-9]*\)/.*|\1|p' "$work/$1.txt")"
+  for _ in $(seq 1 50); do curl -s -o /dev/null "http://127.0.0.1:$port/" && break; sleep 0.1; done
   admin="admin:$(sed -n 's/^admin password: //p' "$work/$1.txt")"
   run="$(sed -n 's|^Directory to protect: *\([^ ]*\)/htdocs/demo .*|\1|p' "$work/$1.txt")"
   db="$run/pg"
@@ -73,9 +83,9 @@ retry_code() {
 }
 rows() { "$cluster" psql "$db" -c "SELECT realm || '|' || username FROM hob_users WHERE $1 ORDER BY 1"; }
 
-a_port=18580
-b_port=18590
-start_runner apache $a_port
+start_runner apache 18580
+a_port=$port
+b_port=$(free_port $((a_port + 10)))
 check "A: the runner starts a private cluster and names it" grep -q "^Database: host=$db " "$work/apache.txt"
 demo="$run/htdocs/demo"
 
@@ -215,9 +225,9 @@ check "the runner stopped its cluster" test ! -f "$db/data/postmaster.pid"
 
 # lighttpd: only the hashes its SQL backend checks, and the users read
 # through mod_authn_dbi, by the runner's configuration and by the form's.
-l_port=18600
-lb_port=18610
-start_runner lighttpd $l_port
+start_runner lighttpd 18600
+l_port=$port
+lb_port=$(free_port $((l_port + 10)))
 demo="$run/htdocs/demo"
 first=$(curl -s -u "$admin" "$url")
 check "lighttpd: the form offers bcrypt, SHA-256 and SHA-512 only" \
