@@ -292,12 +292,16 @@ Server ServerKind() {
   return kOtherServer;
 }
 
-// True when the web server can check hashes of type from where the users
-// are kept: lighttpd's SQL backend checks only the crypt(3) hashes bcrypt,
-// SHA-256 and SHA-512 crypt.
+// True when the web server reads the users through an SQL backend that
+// checks crypt(3) hashes only, as lighttpd's does: bcrypt, SHA-256 and
+// SHA-512 crypt.
+bool CryptHashesOnly(const Settings& settings) { return settings.bDb && ServerKind() == kLighttpd; }
+
+// True when type is a hash type the form offers: one the web server can
+// check where the users are kept.
 bool IsOfferedType(int type, const Settings& settings) {
-  if (!settings.bDb || ServerKind() != kLighttpd) return type >= 0;
-  return type == 3 || type == 4 || type == 5;
+  if (type < 0) return false;
+  return !CryptHashesOnly(settings) || type == 3 || type == 4 || type == 5;
 }
 
 // Reads the form template and fills what does not depend on the request.
@@ -315,7 +319,7 @@ CHobString PrepareForm(const CHobConfig& settings, const CHobConfig& messages,
   if (applied.accessFile.IsEmpty() || applied.bDb) {
     page.Replace("<!--ACCESS-->", "<!--/ACCESS-->", "", true);
   }
-  if (!IsOfferedType(0, applied)) page.Replace("<!--NOSQL-->", "<!--/NOSQL-->", "", true);
+  if (CryptHashesOnly(applied)) page.Replace("<!--NOSQL-->", "<!--/NOSQL-->", "", true);
   CHobString store;
   if (applied.bDb) {
     store = CHobString("<p>") + messages.Value("msg78") + "</p>";

@@ -61,7 +61,7 @@ CHobPgWire::CHobPgWire(int inFd, int outFd)
       m_nInSize(0),
       m_nInStart(0),
       m_nInEnd(0),
-      m_pOut(static_cast<char*>(malloc(kOutSize))),
+      m_pOut(nullptr),
       m_nOutUsed(0) {}
 
 CHobPgWire::~CHobPgWire() {
@@ -77,6 +77,11 @@ void CHobPgWire::Reset(int inFd, int outFd) {
 }
 
 void CHobPgWire::Queue(const char* data, size_t length) {
+  // Made with the first message: a program that never talks to the helper
+  // allocates nothing.
+  if (m_pOut == nullptr && (m_pOut = static_cast<char*>(malloc(kOutSize))) == nullptr) {
+    m_nError = ENOMEM;
+  }
   if (m_nError != 0) return;
   if (m_nOutUsed + length > kOutSize && (m_nError = Flush()) != 0) return;
   if (length > kOutSize) {

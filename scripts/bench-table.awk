@@ -78,6 +78,7 @@ END {
   print "smallest to largest of the rounds (apache). Floors: request, a minimal C program"
   print "writing the same bytes (submits: plus the same htpasswd run); apache, that program"
   print "as the CGI under the same Apache; converter MB/s, glibc iconv; converter peak MB,"
-  print "input + output (measured: input + what the conversion added at its peak)."
+  print "input + output (measured: input + what the conversion added at its peak);"
+  print "pgsql, the same users in a password file (measured: in the PostgreSQL table)."
   print "ratio: measured / floor."
 }

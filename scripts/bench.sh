@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # make bench: builds the benchmarks in a Release tree (build-bench), runs them
 # and prints one table: the CGI request figures beside their floors
-# (bench/request_harness, scripts/bench-apache.sh) and the converter figures
+# (bench/request_harness, scripts/bench-apache.sh), the users in PostgreSQL
+# beside the same users in a password file (scripts/bench-pgsql.sh), and the
+# converter figures
 # beside iconv, each at least twice as fast (bench/kanji_bench on Debian's
 # Japanese manual pages; the arguments are passed to it). What each
 # program printed is kept in build-bench/bench-out/.
@@ -23,6 +25,9 @@ echo "== request_harness: first visit and submits, whole processes" >&2
 
 echo "== bench-apache: first visit through Apache" >&2
 scripts/bench-apache.sh "$BUILD" >> "$rows"
+
+echo "== bench-pgsql: 100,000 users in the table beside the same in a file" >&2
+scripts/bench-pgsql.sh "$BUILD" >> "$rows"
 
 echo "== kanji_bench: the converter beside iconv" >&2
 # Its real text: Debian's Japanese manual pages (package manpages-ja) in

@@ -31,7 +31,7 @@ jobs=$(nproc)
 # or writes out of bounds is caught too.
 # Timestamps are kept, so a second run rebuilds only what changed.
 mkdir -p "$src"
-for entry in CMakeLists.txt lib app tests site packaging docs; do
+for entry in CMakeLists.txt README.md lib app tests site packaging docs scripts; do
   rm -rf "${src:?}/$entry"
   cp -a "$root/$entry" "$src/$entry"
 done
