@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 
 #include "hobaccess.h"
 #include "hobbuffer.h"
@@ -1300,8 +1301,8 @@ const char* RunDbAction(int action, const Submission& in, const CHobDir& dir,
 // entered values and the result. Returns the key of the message to answer
 // with instead (detail: what it names), or null when the page is the answer.
 const char* Submit(const CHobForm& form, const CHobConfig& messages, const Settings& settings,
-                   CHobDir& dir, Database& database, Listing& listing, CHobString& page,
-                   Detail& detail) {
+                   CHobDir& dir, std::optional<Database>& database, Listing& listing,
+                   CHobString& page, Detail& detail) {
   if (!IsOwnFormPost()) return "msg12";
   Submission in = ReadSubmission(form);
   if (const char* key = CheckSubmission(form, in, settings, detail.number)) return key;
@@ -1315,7 +1316,7 @@ const char* Submit(const CHobForm& form, const CHobConfig& messages, const Setti
   if (action >= 0) {
     const char* key =
         settings.bDb && kActions[action].option[0] != 'n'
-            ? RunDbAction(action, in, dir, messages, settings, database, listing, status, result,
+            ? RunDbAction(action, in, dir, messages, settings, *database, listing, status, result,
                           detail)
             : RunAction(action, in, dir, messages, settings, listing, status, result, detail);
     if (key != nullptr) return key;
@@ -1471,7 +1472,10 @@ int main() {
   form.m_arySecret.Add("pass");
   CHobString page = PrepareForm(settings, messages, applied);
   CHobDir dir;
-  Database database(applied.dbTable.m_pszText);
+  // Made only for users in the database: a request of the file store runs
+  // none of its code.
+  std::optional<Database> database;
+  if (applied.bDb) database.emplace(applied.dbTable.m_pszText);
   Listing listing;
   Detail detail;  // what a message names
   if (!IsKnownHost(applied.hostnames)) {
