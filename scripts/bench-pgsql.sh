@@ -82,8 +82,9 @@ for home in db file; do
 done
 sed -i '/^store=/d; /^pgconninfo=/d' "$work/file-home/dat-system.dat"
 echo "bench-pgsql: add, list and verify" >&2
+label="$(printf '%d' "$users" | sed ':a; s/\([0-9]\)\([0-9]\{3\}\)\($\|,\)/\1,\2\3/; ta') users"
 "$build/bench/store_harness" --cgi "$build/app/hob-htpasswd.cgi" --file-home "$work/file-home" \
-  --db-home "$work/db-home" --dir "$dir"
+  --db-home "$work/db-home" --dir "$dir" --label "$label"
 
 # One sign-in, on kept-alive connections: the request is a small static page.
 authorization="Authorization: Basic $(printf 'signin:signin-Pass' | base64 -w0)"
@@ -109,15 +110,15 @@ for path in /demo/ /filedemo/; do
   wrk -t1 -c4 -d2s -H "$authorization" "http://127.0.0.1:$port$path" > /dev/null 2>&1
 done
 for clients in 1 4; do
-  label="$clients clients"
-  if [ "$clients" -eq 1 ]; then label="1 client"; fi
+  clients_label="$clients clients"
+  if [ "$clients" -eq 1 ]; then clients_label="1 client"; fi
   table=()
   file=()
   for round in $(seq 1 "$rounds"); do
-    echo "bench-pgsql: Apache sign-in, $label, round $round" >&2
+    echo "bench-pgsql: Apache sign-in, $clients_label, round $round" >&2
     table+=("$(rate /demo/ "$clients" "$out/table-$clients-$round.txt")")
     file+=("$(rate /filedemo/ "$clients" "$out/file-$clients-$round.txt")")
   done
-  printf 'pgsql\tApache sign-in, %s users, %s\treq/s\t%s\t%s\t-\n' "$users" "$label" \
+  printf 'pgsql\tApache sign-in, %s, %s\treq/s\t%s\t%s\t-\n' "$label" "$clients_label" \
     "$(printf '%s\n' "${table[@]}" | spread)" "$(printf '%s\n' "${file[@]}" | spread)"
 done
