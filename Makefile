@@ -2,12 +2,14 @@
 #               compiler, CMake and GoogleTest).
 # make test:    install what is missing, build, run every test.
 # make run:     build, then serve the program on 127.0.0.1 (SERVER=apache,
-#               nginx or lighttpd; PORT=).
+#               nginx or lighttpd; PORT=; STORE=pgsql keeps the users in a
+#               private PostgreSQL cluster).
 # make package: the Debian package, in the build tree.
 BUILD ?= build
 SAN_BUILD ?= build-asan
 JOBS ?= $(shell nproc)
 SERVER ?= apache
+STORE ?= file
 FUZZ_SECONDS ?= 600
 # Every build tree, the scripts' included.
 BUILD_TREES = $(BUILD) $(SAN_BUILD) build-fuzz build-bench build-mutate
@@ -37,8 +39,8 @@ test:
 	scripts/fuzz.sh 20
 
 run: build
-	@scripts/install-deps.sh $(SERVER)
-	scripts/run-$(SERVER).sh $(BUILD)
+	@scripts/install-deps.sh $(SERVER) $(if $(filter pgsql,$(STORE)),pgsql)
+	STORE=$(STORE) scripts/run-$(SERVER).sh $(BUILD)
 
 package: build
 	cd $(BUILD) && cpack -G DEB

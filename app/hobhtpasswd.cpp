@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 
 #include "hobaccess.h"
 #include "hobbuffer.h"
@@ -24,6 +25,7 @@
 #include "hobform.h"
 #include "hobglobal.h"
 #include "hobhtml.h"
+#include "hobpgsql.h"
 #include "hobprobe.h"
 #include "hobstring.h"
 #include "hobstrpath.h"
@@ -41,6 +43,13 @@ const char* const kSignatureFile = "sys-signature";
 const char* const kAccessTemplate = "dat-htaccess.dat";
 const char* const kNginxTemplate = "dat-nginx.dat";
 const char* const kLighttpdTemplate = "dat-lighttpd.dat";
+// The server configuration texts for users kept in the database.
+const char* const kApacheDbTemplate = "dat-apache-pgsql.dat";
+const char* const kLighttpdDbTemplate = "dat-lighttpd-pgsql.dat";
+// The database helper, from the program's own directory.
+const char* const kDbHelper = "../hob-htpasswd/hob-htpasswd-pg";
+// The table of the users when the settings name none.
+const char* const kDefaultTable = "hob_users";
 // The largest access file the program changes: larger is no access file.
 const int kMaxAccessFile = 1024 * 1024;
 // Seconds the check from outside may take.
@@ -84,6 +93,11 @@ struct Settings {
   CHobString basedirs;    // "basedir": the directories the program may work in; "": any
   CHobString accessFile;  // "accessfile": the access file to write the block into; "": none
   bool bSelfCheck;        // "selfcheck": ask the server whether the directory asks for a password
+  CHobString store;       // "store": "" or "file" for password files, "pgsql" for a database table
+  bool bDb;               // the users are kept in a PostgreSQL table
+  CHobString dbConnInfo;  // "pgconninfo": the libpq connection string of the database
+  CHobString dbPassFile;  // "pgpassfile": libpq's password file for it; "": libpq's default
+  CHobString dbTable;     // "pgtable": the table of the users
 };
 
 // The hash types, in the order of their placeholders %TYPE0%...: crypt, MD5,
@@ -250,6 +264,12 @@ Settings ApplySettings(const CHobConfig& settings) {
     applied.accessFile = "";
   }
   applied.bSelfCheck = static_cast<int>(settings.Value("selfcheck")) != 0;
+  applied.store = settings.Value("store");
+  applied.bDb = applied.store == "pgsql";
+  applied.dbConnInfo = settings.Value("pgconninfo");
+  applied.dbPassFile = settings.Value("pgpassfile");
+  applied.dbTable = settings.Value("pgtable");
+  if (applied.dbTable.IsEmpty()) applied.dbTable = kDefaultTable;
   CHobString mode = settings.Value("filemode");
   if (!mode.IsEmpty()) {
     char* end = nullptr;
@@ -261,8 +281,33 @@ Settings ApplySettings(const CHobConfig& settings) {
   return applied;
 }
 
+// The web servers whose own configuration text the program knows.
+enum Server { kApache, kNginx, kLighttpd, kOtherServer };
+
+// The web server the program runs under, by SERVER_SOFTWARE.
+Server ServerKind() {
+  CHobString software = go.env.SERVER_SOFTWARE.ToLower();
+  if (software.Left(6) == "apache") return kApache;
+  if (software.Left(5) == "nginx") return kNginx;
+  if (software.Left(8) == "lighttpd") return kLighttpd;
+  return kOtherServer;
+}
+
+// True when the web server reads the users through an SQL backend that
+// checks crypt(3) hashes only, as lighttpd's does: bcrypt, SHA-256 and
+// SHA-512 crypt.
+bool CryptHashesOnly(const Settings& settings) { return settings.bDb && ServerKind() == kLighttpd; }
+
+// True when type is a hash type the form offers: one the web server can
+// check where the users are kept.
+bool IsOfferedType(int type, const Settings& settings) {
+  if (type < 0) return false;
+  return !CryptHashesOnly(settings) || type == 3 || type == 4 || type == 5;
+}
+
 // Reads the form template and fills what does not depend on the request.
-CHobString PrepareForm(const CHobConfig& settings, const Settings& applied) {
+CHobString PrepareForm(const CHobConfig& settings, const CHobConfig& messages,
+                       const Settings& applied) {
   CHobString page = ReadText(kFormTemplate);
   page.Replace("%SIGNATURE%", ReadText(kSignatureFile).m_pszText, true);
   // SERVER_NAME may come from the request's Host header.
@@ -270,9 +315,18 @@ CHobString PrepareForm(const CHobConfig& settings, const Settings& applied) {
   if (!applied.bWrite) {
     page.Replace("<!--WRITE-->", "<!--/WRITE-->", "", true);
   }
-  if (applied.accessFile.IsEmpty()) {
+  // The users in a database are protected by the server's configuration,
+  // never by lines in the access file.
+  if (applied.accessFile.IsEmpty() || applied.bDb) {
     page.Replace("<!--ACCESS-->", "<!--/ACCESS-->", "", true);
   }
+  if (CryptHashesOnly(applied)) page.Replace("<!--NOSQL-->", "<!--/NOSQL-->", "", true);
+  CHobString store;
+  if (applied.bDb) {
+    store = CHobString("<p>") + messages.Value("msg78") + "</p>";
+    store.Replace("%TEXT%", HtmlEscape(applied.dbTable.m_pszText, true).m_pszText, true);
+  }
+  page.Replace("%STORE%", store.m_pszText, true);
   page.Replace("%MINPASSLEN%", CHobString(applied.nMinPassLen).m_pszText, true);
   go.strHtpasswd = settings.Value("htpasswd");
   return page;
@@ -292,7 +346,8 @@ void FillFirstVisit(CHobString& page, const Settings& settings) {
   page.Replace("%PATH%", "", false);
   page.Replace("%USER%", "", false);
   page.Replace("%PASS%", "", false);
-  MarkChoice(page, kTypePlaceholders, kTypeCount, settings.nDefaultType);
+  MarkChoice(page, kTypePlaceholders, kTypeCount,
+             IsOfferedType(settings.nDefaultType, settings) ? settings.nDefaultType : 3);
   MarkChoice(page, kOptionPlaceholders, kActionCount, 0);
   page.Replace("%RESULTHIDDEN%", "hidden", false);
   page.Replace("%STATUS%", "", false);
@@ -305,18 +360,6 @@ struct Detail {
   int number;
   CHobString text;
 };
-
-// The web servers whose own configuration text the program knows.
-enum Server { kApache, kNginx, kLighttpd, kOtherServer };
-
-// The web server the program runs under, by SERVER_SOFTWARE.
-Server ServerKind() {
-  CHobString software = go.env.SERVER_SOFTWARE.ToLower();
-  if (software.Left(6) == "apache") return kApache;
-  if (software.Left(5) == "nginx") return kNginx;
-  if (software.Left(8) == "lighttpd") return kLighttpd;
-  return kOtherServer;
-}
 
 // The document root of the server, links resolved; "" when unknown.
 // A server that sets DOCUMENT_ROOT for its alias of the program's directory
@@ -662,7 +705,7 @@ const char* CheckSubmission(const CHobForm& form, const Submission& in, const Se
     number = settings.nMinPassLen;
     return "msg24";
   }
-  if (action.bType && FindType(in.type) < 0) return "msg13";
+  if (action.bType && !IsOfferedType(FindType(in.type), settings)) return "msg13";
   return nullptr;
 }
 
@@ -685,6 +728,11 @@ const char* OpenDirectory(const Submission& in, const Action& action, const Sett
     return "msg43";
   }
   if (!action.bDir) return nullptr;
+  // Users in a database need a directory that is there, nothing more:
+  // nothing is read or written in it.
+  if (settings.bDb) {
+    return opened == HOB_DIR_MISSING ? "msg03" : opened == HOB_DIR_NOT_DIR ? "msg28" : nullptr;
+  }
   switch (opened) {
     case HOB_DIR_OK:
       break;
@@ -701,13 +749,23 @@ const char* OpenDirectory(const Submission& in, const Action& action, const Sett
   return dir.IsOpenToAll() ? "msg42" : nullptr;
 }
 
-// The users of a password file, opened by a list and written into the page
-// by main as they are read, where the page's result marker is.
+// The users of a password file or of the database, opened by a list and
+// written into the page by main as they are read, where the page's result
+// marker is.
 struct Listing {
-  Listing() : bOpen(false) {}
+  Listing() : bOpen(false), pDbUsers(nullptr) {}
   bool bOpen;          // the users are open and go into the page
   CHobString heading;  // their heading, escaped
   CHobHtList users;
+  CHobPgUsers* pDbUsers;  // the database's users instead, or null
+};
+
+// The connection to the database and its table of users, held until the
+// page is written.
+struct Database {
+  explicit Database(const char* table) : users(db, table) {}
+  CHobPgSql db;
+  CHobPgUsers users;
 };
 
 // A status text of the catalogue with %USER% (escaped) and %N% filled in.
@@ -1038,12 +1096,228 @@ const char* RunAction(int action, const Submission& in, const CHobDir& dir,
   return nullptr;
 }
 
+// The path of the database helper: kDbHelper from the program's own
+// directory; "" when the program's path cannot be learnt.
+CHobString DbHelperPath() {
+  char self[PATH_MAX];
+  ssize_t length = readlink("/proc/self/exe", self, sizeof self - 1);
+  if (length <= 0) return CHobString();
+  self[length] = '\0';
+  char* slash = strrchr(self, '/');
+  if (slash == nullptr) return CHobString();
+  slash[1] = '\0';
+  return CHobString(self) + kDbHelper;
+}
+
+// The message key for a database result other than HOB_HTP_OK, with what
+// it names in detail: the database's own message, or the table.
+const char* DbMessage(int result, const CHobPgSql& db, const Settings& settings, Detail& detail) {
+  switch (result) {
+    case HOB_PG_UNREACHABLE:
+      detail.text = db.m_strError;
+      return "msg39";
+    case HOB_PG_NO_TABLE:
+      detail.text = settings.dbTable;
+      return "msg70";
+    case HOB_HTP_BUSY:
+      return "msg90";
+    case HOB_HTP_NO_USER:
+      return "msg17";
+    default:
+      detail.text = db.m_strError;
+      return "msg40";
+  }
+}
+
+// text with '"' and "\" escaped, for a quoted string of a server's
+// configuration.
+CHobString ConfigQuoted(const CHobString& text) {
+  CHobString quoted;
+  char one[2] = {'\0', '\0'};
+  for (const char* p = text.m_pszText; *p != '\0'; p++) {
+    if (*p == '"' || *p == '\\') quoted += "\\";
+    one[0] = *p;
+    quoted += one;
+  }
+  return quoted;
+}
+
+// The value of the connection parameter keyword in info, or "".
+CHobString InfoValue(const CHobStrAry& info, const char* keyword) {
+  for (int i = 0; i + 1 < info.count; i += 2) {
+    if (info.items[i] == keyword) return info.items[i + 1];
+  }
+  return CHobString();
+}
+
+// The connection parameters of info as a libpq connection string: each
+// value in single quotes, with "'" and "\" escaped.
+CHobString ConnInfoText(const CHobStrAry& info) {
+  CHobString text;
+  for (int i = 0; i + 1 < info.count; i += 2) {
+    if (info.items[i + 1].IsEmpty()) continue;
+    CHobString value = info.items[i + 1];
+    value.Replace("\\", "\\\\", true);
+    value.Replace("'", "\\'", true);
+    if (!text.IsEmpty()) text += " ";
+    text += info.items[i] + "='" + value + "'";
+  }
+  return text;
+}
+
+// The text that lets the web server read the users of realm from the
+// table, under its heading, escaped for the page: Apache's server
+// configuration (mod_authn_dbd), lighttpd's (mod_authn_dbi) or, for nginx,
+// which has no SQL backend, only that. Another server gets Apache's.
+CHobString DbServerText(const CHobConfig& messages, const Settings& settings, const CHobPgSql& db,
+                        const CHobString& realm, const CHobString& resolved) {
+  Server server = ServerKind();
+  if (server == kNginx) return HtmlEscape((messages.Value("msg73") + "\n").m_pszText, true);
+  bool lighttpd = server == kLighttpd;
+  CHobString heading = messages.Value(lighttpd ? "msg72" : "msg71") + "\n\n";
+  CHobString text = HtmlEscape(
+      (heading + ReadText(lighttpd ? kLighttpdDbTemplate : kApacheDbTemplate)).m_pszText, false);
+  CHobString location = LocationOf(resolved);
+  const struct {
+    const char* placeholder;
+    CHobString value;
+  } values[] = {
+      {"%DBDPARAMS%", ConfigQuoted(ConnInfoText(db.m_aryInfo))},
+      {"%DBHOST%", ConfigQuoted(InfoValue(db.m_aryInfo, "host"))},
+      {"%DBPORT%", ConfigQuoted(InfoValue(db.m_aryInfo, "port"))},
+      {"%DBNAME%", ConfigQuoted(InfoValue(db.m_aryInfo, "dbname"))},
+      {"%DBUSER%", ConfigQuoted(InfoValue(db.m_aryInfo, "user"))},
+      {"%TABLE%", CHobString("\\\"") + settings.dbTable + "\\\""},
+      {"%REALM%", CHobPgUsers::ConfigLiteral(realm.m_pszText)},
+      {"%DIRECTORY%", ConfigQuoted(resolved)},
+      {"%LOCATION%", location.IsEmpty() ? CHobString("/protected/") : location},
+  };
+  for (const auto& value : values) {
+    text.Replace(value.placeholder, HtmlEscape(value.value.m_pszText, true).m_pszText, true);
+  }
+  if (text.Right(1) != "\n") text += "\n";
+  return text;
+}
+
+// The lines that start the result of a create in the database when the
+// settings ask for a check from outside: whether the server now asks for a
+// password at the directory's URL. Nothing is written for the server, so a
+// directory that answers without one only has the configuration to come.
+CHobString DbCheckedLines(const CHobConfig& messages, const Settings& settings,
+                          const CHobString& resolved) {
+  if (!settings.bSelfCheck) return CHobString();
+  CHobString url, reason;
+  int status = CheckFromOutside(messages, resolved, url, reason);
+  if (status == 401) return ResultLine(messages, "msg75", url) + "\n";
+  if (IsOpenAnswer(status)) return ResultLine(messages, "msg76", url) + "\n";
+  if (status >= 0) reason = ResultLine(messages, "msg58", url, status);
+  reason.Replace("\n", "", true);
+  return ResultLine(messages, "msg33", reason) + "\n";
+}
+
+// The hash of the entry the tool printed for user, into hash: the key of
+// the message on failure, else null.
+const char* DbHash(const CHobString& user, const CHobString& pass, int type, CHobString& hash) {
+  CHobString entry;
+  if (const char* key = DisplayEntry(user, pass, type, entry)) return key;
+  // A user name holds no ":", and no hash the tool makes does.
+  int colon = entry.Find(":");
+  hash = colon >= 0 ? entry.Mid(colon + 1) : CHobString();
+  hash.Trim();
+  return hash.IsEmpty() || hash.FindOneOf(":\r\n") >= 0 ? "msg08" : nullptr;
+}
+
+// Runs the action of in on the users of the directory in the database's
+// table, as RunAction does on a password file; the realm is the directory as
+// typed. Show needs no database and is left to RunAction. The hash is made
+// before the connection, so that no connection waits for a slow hash.
+const char* RunDbAction(int action, const Submission& in, const CHobDir& dir,
+                        const CHobConfig& messages, const Settings& settings, Database& database,
+                        Listing& listing, CHobString& status, CHobString& result, Detail& detail) {
+  char option = kActions[action].option[0];
+  if (option == 'p' || option == 'u') return "msg74";
+  CHobString hash;
+  if (option == 'c' || option == 'a') {
+    if (const char* key = DbHash(in.user, in.pass, FindType(in.type), hash)) return key;
+  }
+  static CHobString helper;
+  helper = DbHelperPath();
+  CHobPgSql::m_pszHelper = helper.m_pszText;
+  CHobPgSql& db = database.db;
+  CHobPgUsers& users = database.users;
+  int done = db.Connect(settings.dbConnInfo.m_pszText, settings.dbPassFile.m_pszText);
+  if (done == HOB_HTP_OK) done = users.SetWait(settings.nLockWait);
+  if (done != HOB_HTP_OK) return DbMessage(done, db, settings, detail);
+
+  const char* realm = in.dir.m_pszText;
+  const char* user = in.user.m_pszText;
+  CHobString resolved = dir.RealPath();
+  if (resolved.IsEmpty()) resolved = in.dir;
+  CHobHtCount count = {0, 0, false};
+  const char* heading = nullptr;  // the result of delete and verify
+  switch (option) {
+    case 'c':
+      done = users.Create(realm, user, hash.m_pszText, in.bReplace, &count);
+      if (done == HOB_HTP_HAS_USERS) {
+        detail.number = count.nUsers;
+        return "msg68";
+      }
+      if (done != HOB_HTP_OK) return DbMessage(done, db, settings, detail);
+      status = StatusText(messages, count.bExisted ? "msg65" : "msg64", in.user, count.nUsers);
+      result = HtmlEscape(DbCheckedLines(messages, settings, resolved).m_pszText, true) +
+               DbServerText(messages, settings, db, in.dir, resolved);
+      return nullptr;
+    case 'a':
+      done = users.Add(realm, user, hash.m_pszText, &count);
+      if (done != HOB_HTP_OK) return DbMessage(done, db, settings, detail);
+      status = StatusText(messages, count.nBefore > 0 ? "msg63" : "msg62", in.user, count.nUsers);
+      result = DbServerText(messages, settings, db, in.dir, resolved);
+      return nullptr;
+    case 'l': {
+      int listed = users.OpenList(realm);
+      if (listed < 0) return DbMessage(listed, db, settings, detail);
+      CHobString text = messages.Value("msg69") + " (" + CHobString(listed) + ")\n\n";
+      listing.heading = HtmlEscape(text.m_pszText, true);
+      listing.bOpen = true;
+      listing.pDbUsers = &users;
+      status = StatusText(messages, "msg67", in.user, listed);
+      return nullptr;
+    }
+    case 'd':
+      done = users.Delete(realm, user, &count);
+      if (done != HOB_HTP_OK) return DbMessage(done, db, settings, detail);
+      heading = "msg77";
+      status = StatusText(messages, "msg66", in.user, count.nUsers);
+      break;
+    default: {
+      done = users.FindHash(realm, user, hash);
+      if (done != HOB_HTP_OK) return DbMessage(done, db, settings, detail);
+      CHobString entry = in.user + ":" + hash;
+      int verified = CHobHtPasswd::VerifyEntry(entry.m_pszText, user, in.pass.m_pszText);
+      if (verified == HOB_HTP_UNREADABLE) {
+        detail.text = "the stored hash holds a line break";
+        return "msg40";
+      }
+      if (verified != HOB_HTP_MISMATCH) {
+        if (const char* key = DriverMessage(verified, "msg08", "msg44", "msg44")) return key;
+      }
+      heading = verified == HOB_HTP_OK ? "msg20" : "msg21";
+      status =
+          StatusText(messages, heading, in.user, 0) + " " + HtmlEscape(in.user.m_pszText, true);
+      break;
+    }
+  }
+  result = HtmlEscape((messages.Value(heading) + "\n\n" + in.user + "\n").m_pszText, true);
+  return nullptr;
+}
+
 // Handles a submitted form: checks the request and its input, opens the
 // directory, runs the chosen action and fills the form page with the
 // entered values and the result. Returns the key of the message to answer
 // with instead (detail: what it names), or null when the page is the answer.
 const char* Submit(const CHobForm& form, const CHobConfig& messages, const Settings& settings,
-                   CHobDir& dir, Listing& listing, CHobString& page, Detail& detail) {
+                   CHobDir& dir, std::optional<Database>& database, Listing& listing,
+                   CHobString& page, Detail& detail) {
   if (!IsOwnFormPost()) return "msg12";
   Submission in = ReadSubmission(form);
   if (const char* key = CheckSubmission(form, in, settings, detail.number)) return key;
@@ -1056,7 +1330,10 @@ const char* Submit(const CHobForm& form, const CHobConfig& messages, const Setti
   CHobString status, result;
   if (action >= 0) {
     const char* key =
-        RunAction(action, in, dir, messages, settings, listing, status, result, detail);
+        settings.bDb && kActions[action].option[0] != 'n'
+            ? RunDbAction(action, in, dir, messages, settings, *database, listing, status, result,
+                          detail)
+            : RunAction(action, in, dir, messages, settings, listing, status, result, detail);
     if (key != nullptr) return key;
   }
   page.Replace("%PATH%", HtmlEscape((in.dir + "/").m_pszText, true).m_pszText, false);
@@ -1114,7 +1391,8 @@ void WriteListPage(CHobHtml& html, const CHobString& page, Listing& listing) {
   out.Append(listing.heading.m_pszText, static_cast<size_t>(listing.heading.GetLength()));
   const char *name, *kind;
   int length;
-  while (listing.users.Next(&name, &length, &kind) == 1) {
+  while ((listing.pDbUsers != nullptr ? listing.pDbUsers->Next(&name, &length, &kind)
+                                      : listing.users.Next(&name, &length, &kind)) == 1) {
     AppendEscaped(out, name, static_cast<size_t>(length), true);
     out.Append(" (", 2);
     out.Append(kind, strlen(kind));
@@ -1140,6 +1418,21 @@ void MessageForm(CHobHtml& html, const char* text, const CHobString& path, const
   html.WriteHttpHeader("text/html", kPageHeaders);
   html.WriteString(page.m_pszText);
   go.log.Trace("Program END  =====================================================\n\n");
+}
+
+// The key of the message for settings that name no store the program
+// knows (msg61) or a table that is not a plain name (msg41), with the
+// setting in detail; null when they are sound.
+const char* StoreProblem(const Settings& settings, Detail& detail) {
+  if (settings.store != "" && settings.store != "file" && !settings.bDb) {
+    detail.text = settings.store;
+    return "msg61";
+  }
+  if (settings.bDb && !CHobPgUsers::IsTableName(settings.dbTable.m_pszText)) {
+    detail.text = settings.dbTable;
+    return "msg41";
+  }
+  return nullptr;
 }
 
 // Reads the system settings under the shared start-up lock, waiting for it
@@ -1192,19 +1485,25 @@ int main() {
 
   CHobForm form;
   form.m_arySecret.Add("pass");
-  CHobString page = PrepareForm(settings, applied);
+  CHobString page = PrepareForm(settings, messages, applied);
   CHobDir dir;
+  // Made only for users in the database: a request of the file store runs
+  // none of its code.
+  std::optional<Database> database;
+  if (applied.bDb) database.emplace(applied.dbTable.m_pszText);
   Listing listing;
   Detail detail;  // what a message names
   if (!IsKnownHost(applied.hostnames)) {
     key = "msg12";
+  } else if (const char* problem = StoreProblem(applied, detail)) {
+    key = problem;
   } else if (IsOversized()) {
     key = "msg14";
   } else if (form.QueryString() == 0 || form.Data("submit") == nullptr) {
     // A request with items but no "submit" (a stale link, a probe) gets the form.
     FillFirstVisit(page, applied);
   } else {
-    key = Submit(form, messages, applied, dir, listing, page, detail);
+    key = Submit(form, messages, applied, dir, database, listing, page, detail);
   }
   if (key != nullptr) {
     MessageForm(html, messages.Value(key).m_pszText, form.Value("path"), detail);

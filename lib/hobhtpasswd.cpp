@@ -629,6 +629,15 @@ int FindEntry(const CHobDir& dir, const char* name, const char* user, int lockWa
   return HOB_HTP_OK;
 }
 
+// Whether password is user's by the entry the private file entry holds, as
+// the tool says: a HOB_HTP_* code, as Verify returns.
+int VerifyCopy(const PrivateFile& entry, const char* user, const char* password) {
+  // The tool exits with 3 when the password does not match.
+  const char* const args[] = {entry.m_strName.m_pszText, user};
+  int status = RunTool("-iv", args, 2, password);
+  return status == 0 ? HOB_HTP_OK : status == 3 ? HOB_HTP_MISMATCH : HOB_HTP_RUN_FAILED;
+}
+
 }  // namespace
 
 CHobHtList::CHobHtList() : m_nFd(-1) {}
@@ -725,11 +734,7 @@ int CHobHtPasswd::Verify(const CHobDir& dir, const char* name, const char* user,
   PrivateFile entry(kCopyPrefix);
   if (entry.m_nFd < 0) return WriteFailure(entry.m_nError);
   int found = FindEntry(dir, name, user, lockWait, entry.m_nFd);
-  if (found != HOB_HTP_OK) return found;
-  // The tool exits with 3 when the password does not match.
-  const char* const args[] = {entry.m_strName.m_pszText, user};
-  int status = RunTool("-iv", args, 2, password);
-  return status == 0 ? HOB_HTP_OK : status == 3 ? HOB_HTP_MISMATCH : HOB_HTP_RUN_FAILED;
+  return found == HOB_HTP_OK ? VerifyCopy(entry, user, password) : found;
 }
 
 int CHobHtPasswd::OpenList(const CHobDir& dir, const char* name, int lockWait, CHobHtList& list) {
@@ -769,4 +774,14 @@ int CHobHtPasswd::CheckChange(int before, int after, const char* user, int kind,
   int result = CompareAndCopy(before, after, user, kind, out, counted);
   if (count != nullptr) *count = counted;
   return result;
+}
+
+int CHobHtPasswd::VerifyEntry(const char* entry, const char* user, const char* password) {
+  // A line break would let the stored hash bring entries of its own.
+  if (entry[strcspn(entry, "\r\n")] != '\0') return HOB_HTP_UNREADABLE;
+  PrivateFile line(kCopyPrefix);
+  if (line.m_nFd < 0) return WriteFailure(line.m_nError);
+  if (int error = WriteAll(line.m_nFd, entry, strlen(entry))) return WriteFailure(error);
+  if (int error = WriteAll(line.m_nFd, "\n", 1)) return WriteFailure(error);
+  return VerifyCopy(line, user, password);
 }

@@ -144,6 +144,13 @@ class CHobHtPasswd {
   // user in before. REQUIRES: user is not null.
   static int CheckChange(int before, int after, const char* user, int kind, int out,
                          CHobHtCount* count);
+  // Whether password is that of entry, user's "user:hash" line kept
+  // elsewhere (a database): HOB_HTP_OK when it is, HOB_HTP_MISMATCH when it
+  // is not, HOB_HTP_UNREADABLE for an entry holding a line break, or another
+  // HOB_HTP_* code. The tool checks a private copy of the entry (mode 0600)
+  // in the working directory, removed again on every path.
+  // REQUIRES: no argument is null.
+  static int VerifyEntry(const char* entry, const char* user, const char* password);
 };
 
 #endif  // HOB_HOBHTPASSWD_H_

@@ -79,5 +79,6 @@ END {
   print "Floors: request, a minimal C program writing the same bytes (submits: plus the same"
   print "htpasswd run); apache, that program as the CGI under the same Apache; converter MB/s,"
   print "glibc iconv; converter peak MB, input + output (measured: input + what the"
-  print "conversion added at its peak). ratio: measured / floor."
+  print "conversion added at its peak); pgsql, the same users in a password file (measured:"
+  print "in the PostgreSQL table). ratio: measured / floor."
 }

@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
 # make bench: builds the benchmarks in a Release tree (build-bench), runs them
 # and prints one table: the CGI request figures beside their floors
-# (bench/request_harness, scripts/bench-apache.sh) and the converter figures
-# beside iconv, each at least twice as fast (bench/kanji_bench: every
-# direction among Shift_JIS, EUC-JP, ISO-2022-JP and UTF-8 on Debian's
-# Japanese manual pages, and half-width katakana; the arguments are passed
-# to it). What each program printed is kept in build-bench/bench-out/.
+# (bench/request_harness, scripts/bench-apache.sh), the users in PostgreSQL
+# beside the same users in a password file (scripts/bench-pgsql.sh), and the
+# converter figures beside iconv, each at least twice as fast
+# (bench/kanji_bench: every direction among Shift_JIS, EUC-JP, ISO-2022-JP and
+# UTF-8 on Debian's Japanese manual pages, and half-width katakana; the
+# arguments are passed to it). What each program printed is kept in
+# build-bench/bench-out/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 BUILD=build-bench
@@ -24,6 +26,9 @@ echo "== request_harness: first visit and submits, whole processes" >&2
 
 echo "== bench-apache: first visit through Apache" >&2
 scripts/bench-apache.sh "$BUILD" >> "$rows"
+
+echo "== bench-pgsql: 100,000 users in the table beside the same in a file" >&2
+scripts/bench-pgsql.sh "$BUILD" >> "$rows"
 
 echo "== kanji_bench: the converter beside iconv" >&2
 # Its real text: Debian's Japanese manual pages (package manpages-ja) in

@@ -8,11 +8,15 @@
 #   nginx     nginx, fcgiwrap, htpasswd     (make run SERVER=nginx)
 #   lighttpd  lighttpd, htpasswd            (make run SERVER=lighttpd)
 #   browser   Chromium, curl, node and npm, playwright-core
+#   pgsql     PostgreSQL, its client library, and the SQL backends of Apache
+#             (mod_authn_dbd's driver) and lighttpd (mod_authn_dbi, libdbi's
+#             driver)               (make run STORE=pgsql, the database tests)
 #   fuzz      clang and its fuzzer runtime
 #   test      everything `make test` runs: the groups above, wrk, clang-format,
 #             lintian, and the converter tests' manpages-ja(-dev) and python3
 #   bench     what `make bench` runs: Google Benchmark, wrk, Apache, curl,
-#             manpages-ja(-dev) and python3 for the converter corpus
+#             PostgreSQL as in pgsql, manpages-ja(-dev) and python3 for the
+#             converter corpus
 #
 # As root, missing packages are installed (services they bring are not
 # started); otherwise they are named and the script fails.
@@ -25,9 +29,10 @@ declare -A group=(
   [lighttpd]="lighttpd apache2-utils"
   [browser]="chromium curl"
   [fuzz]="clang"
-  [bench]="libbenchmark-dev wrk apache2 apache2-utils curl manpages-ja manpages-ja-dev python3"
+  [pgsql]="postgresql libpq5 libaprutil1-dbd-pgsql lighttpd lighttpd-modules-dbi libdbd-pgsql"
 )
-group[test]="${group[build]} ${group[apache]} ${group[nginx]} ${group[lighttpd]} ${group[browser]} ${group[fuzz]}
+group[bench]="libbenchmark-dev wrk apache2 apache2-utils curl ${group[pgsql]} manpages-ja manpages-ja-dev python3"
+group[test]="${group[build]} ${group[apache]} ${group[nginx]} ${group[lighttpd]} ${group[browser]} ${group[fuzz]} ${group[pgsql]}
              wrk clang-format lintian manpages-ja manpages-ja-dev python3"
 
 [ $# -gt 0 ] || { echo "usage: install-deps.sh GROUP..." >&2; exit 2; }

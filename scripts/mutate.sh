@@ -32,7 +32,7 @@ jobs=$(nproc)
 # copied, with the time of the copy, so a second run rebuilds what changed
 # and nothing else, even when the change brought back an older file.
 mkdir -p "$src"
-for entry in CMakeLists.txt README.md lib app tests site packaging docs; do
+for entry in CMakeLists.txt README.md lib app tests site packaging docs scripts; do
   while IFS= read -r file; do
     if ! cmp -s "$root/$file" "$src/$file"; then
       mkdir -p "$src/$(dirname "$file")"

@@ -12,9 +12,12 @@
 # (AllowOverride AuthConfig Options FileInfo) starts with an access file of
 # the owner's, rewrite rules without a final newline, which must survive
 # every change byte for byte; /fileinfo/ (AllowOverride FileInfo) answers
-# 500 to the program's lines, which must then be taken back. Apache passes
-# the program DOCUMENT_ROOT, SERVER_ADDR, SERVER_PORT, SERVER_SOFTWARE and
-# HTTP_HOST itself. Ctrl-C or SIGTERM stops Apache and its children.
+# 500 to the program's lines, which must then be taken back. With
+# STORE=pgsql, mod_authn_dbd reads the users of the demo directory from the
+# run's database instead (the text the program shows, in the server
+# configuration). Apache passes the program DOCUMENT_ROOT, SERVER_ADDR,
+# SERVER_PORT, SERVER_SOFTWARE and HTTP_HOST itself. Ctrl-C or SIGTERM stops
+# Apache and its children.
 server=apache
 # shellcheck source=scripts/run-common.sh
 source "$(dirname "$0")/run-common.sh"
@@ -29,6 +32,20 @@ printf 'Options -Indexes\nRewriteEngine On\nRewriteRule ^old$ /new [R=301,L]' \
 if [ -n "$user" ]; then chown "$user:$user" "$run/htdocs/rewrite/.htaccess"; fi
 user_lines=""
 if [ -n "$user" ]; then user_lines=$'User '$user$'\nGroup '$user; fi
+db_lines=""
+if [ -n "$db_conninfo" ]; then
+  db_lines="LoadModule dbd_module $modules/mod_dbd.so
+LoadModule authn_dbd_module $modules/mod_authn_dbd.so
+DBDriver pgsql
+DBDParams \"$db_conninfo\"
+<Directory \"$run/htdocs/demo\">
+  AuthType Basic
+  AuthName \"hob-htpasswd demo\"
+  AuthBasicProvider dbd
+  AuthDBDUserPWQuery \"SELECT hash FROM hob_users WHERE realm = $db_realm_sql AND username = %s\"
+  Require valid-user
+</Directory>"
+fi
 
 cat > "$run/httpd.conf" << EOF
 ServerRoot "$run"
@@ -84,6 +101,7 @@ DocumentRoot "$run/htdocs"
 <Files ".ht*">
   Require all denied
 </Files>
+$db_lines
 
 ScriptAlias /cgi-bin/ja/ "$cgi/"
 ScriptAlias /cgi-bin/ "$cgi/"
@@ -115,4 +133,4 @@ more_lines=(
   "Directory without AuthConfig: $run/htdocs/fileinfo  (served at $at/fileinfo/; AllowOverride FileInfo)"
 )
 print_urls
-exec "$apache" -f "$run/httpd.conf" -DFOREGROUND
+serve "$apache" -f "$run/httpd.conf" -DFOREGROUND

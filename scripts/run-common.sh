@@ -6,6 +6,7 @@
 # three servers never share one):
 #   cgi-bin/       the program, owned by root when run as root: the program
 #                  never writes there
+#   hob-htpasswd/  its database helper, where the program looks for it
 #   home/en, ja/   the English and Japanese site sets, the program's
 #                  HOB_HTPASSWD_HOME for /cgi-bin/ and /cgi-bin/ja/; their
 #                  dat-system.dat gets the run's hostnames and basedir
@@ -17,14 +18,24 @@
 #                  not protect (/open/), both writable by the program (a
 #                  runner may add more, see served_dir)
 #   logs/, tmp/    the server's logs and scratch files
+#   pg/            with STORE=pgsql: a private PostgreSQL cluster (its data,
+#                  log and socket), run as the server's user, which keeps the
+#                  users in the table hob_users; the site sets name it
+#                  (store, pgconninfo) and the server reads the users of the
+#                  demo directory from it
 # and sets root, build, run, port, cgi (the program's directory), user (the
 # user the server and the program run as, empty when not run as root),
-# admin_file and admin_password.
+# admin_file, admin_password, and db_conninfo and db_realm_sql (the demo
+# directory as an SQL literal) with STORE=pgsql, else empty. A runner ends
+# with serve COMMAND..., which runs the server and stops the cluster after
+# it.
 #
 # PORT picks the port (default 8080; the next free one when it is taken).
 # HOB_CGI_DIR serves the program already in that directory, as it stands,
-# instead of a copy of the built one; HOB_SITE_DIR names the site set to copy
-# (default site/ of the source tree, with its ja/).
+# instead of a copy of the built one (its helper in ../hob-htpasswd/);
+# HOB_SITE_DIR names the site set to copy (default site/ of the source tree,
+# with its ja/). STORE=pgsql keeps the users in PostgreSQL (Apache and
+# lighttpd; nginx has no SQL backend).
 set -euo pipefail
 
 root="$(cd "$(dirname "$0")/.." && pwd)"
@@ -66,8 +77,9 @@ mkdir -p "$run/home/en" "$run/home/ja" "$run/admin" "$run/htdocs" "$run/logs" "$
 if [ -z "${HOB_CGI_DIR:-}" ]; then
   program="$build/app/hob-htpasswd.cgi"
   [ -x "$program" ] || { echo "run-$server: $program is not built" >&2; exit 1; }
-  mkdir -p "$cgi"
+  mkdir -p "$cgi" "$run/hob-htpasswd"
   cp "$program" "$cgi/"
+  cp "$build/hob-htpasswd/hob-htpasswd-pg" "$run/hob-htpasswd/"
 fi
 
 # The site sets, without a lock, scratch file or log left where they lie,
@@ -125,10 +137,44 @@ if [ -n "$user" ]; then
   chown -R root:"$user" "$run/admin"
   chmod 750 "$run/admin"
   chmod 640 "$admin_file"
-  if [ -z "${HOB_CGI_DIR:-}" ]; then chown -R root:root "$cgi"; fi
+  if [ -z "${HOB_CGI_DIR:-}" ]; then chown -R root:root "$cgi" "$run/hob-htpasswd"; fi
   setpriv --reuid=$user --regid=$user --clear-groups test -x "$cgi/hob-htpasswd.cgi" \
     || { echo "run-$server: $user cannot run $cgi/hob-htpasswd.cgi" >&2; exit 1; }
 fi
+
+# STORE=pgsql: the cluster, the table (the servers prepare their query when
+# they connect, so it must be there before them) and the settings.
+db_conninfo=""
+db_realm_sql=""
+if [ "${STORE:-file}" = pgsql ]; then
+  [ "$server" != nginx ] || { echo "run-nginx: nginx has no SQL backend for Basic authentication; use STORE=pgsql with Apache or lighttpd" >&2; exit 1; }
+  db_conninfo="$("$root/scripts/pg-cluster.sh" start "$run/pg" "${user:-nobody}")"
+  "$root/scripts/pg-cluster.sh" psql "$run/pg" -c 'CREATE TABLE IF NOT EXISTS hob_users (realm text,
+    username text, hash text, changed timestamptz DEFAULT now(), PRIMARY KEY (realm, username))'
+  realm="$run/htdocs/demo"
+  db_realm_sql="'${realm//"'"/"''"}'"
+  for lang in en ja; do
+    printf 'store=pgsql\npgconninfo=%s\n' "$(setting "$db_conninfo")" >> "$run/home/$lang/dat-system.dat"
+  done
+elif [ "${STORE:-file}" != file ]; then
+  echo "run-$server: STORE is file or pgsql" >&2
+  exit 1
+fi
+
+# Runs the server's command in the foreground until it ends or the runner
+# is stopped; the cluster of the run, if any, is stopped after it.
+serve() {
+  if [ -z "$db_conninfo" ]; then exec "$@"; fi
+  "$@" &
+  served=$!
+  # Apache stopping signals its whole process group, this runner included.
+  trap 'trap - EXIT; trap "" INT TERM HUP; kill -TERM $served 2> /dev/null || true
+        wait $served 2> /dev/null || true; "$root/scripts/pg-cluster.sh" stop "$run/pg" || true' EXIT
+  trap 'exit 130' INT
+  trap 'exit 143' TERM
+  trap 'exit 129' HUP
+  wait $served || true
+}
 
 # The lines the browser tests and the benchmarks read, with the runner's own
 # (more_lines) before the last.
@@ -142,5 +188,6 @@ print_urls() {
   echo "Unprotected directory: $run/htdocs/open  (served at http://127.0.0.1:$port/open/)"
   local line
   for line in "${more_lines[@]}"; do echo "$line"; done
+  if [ -n "$db_conninfo" ]; then echo "Database: $db_conninfo  (table hob_users)"; fi
   echo "Stop with Ctrl-C."
 }

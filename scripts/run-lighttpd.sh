@@ -8,8 +8,9 @@
 # run-common.sh. The program answers only to the user admin of the run's
 # admin.htpasswd, with the password printed at start. The demo directory is
 # protected by lighttpd itself (mod_auth) with the password file the form
-# writes there; the open directory is not protected. Ctrl-C or SIGTERM stops
-# lighttpd and the programs it runs.
+# writes there; the open directory is not protected. With STORE=pgsql,
+# mod_authn_dbi reads the users of the demo directory from the run's
+# database instead. Ctrl-C or SIGTERM stops lighttpd and the programs it runs.
 server=lighttpd
 # shellcheck source=scripts/run-common.sh
 source "$(dirname "$0")/run-common.sh"
@@ -23,6 +24,19 @@ if [ -n "$user" ]; then
   user_lines="server.username = \"$user\""$'\n'"server.groupname = \"$user\""
 fi
 
+modules='"mod_access", "mod_alias", "mod_auth", "mod_authn_file", "mod_setenv", "mod_cgi"'
+demo_auth="auth.backend.htpasswd.userfile = \"$run/htdocs/demo/.htpasswd\""
+if [ -n "$db_conninfo" ]; then
+  modules="$modules, \"mod_authn_dbi\""
+  db_port="$(sed 's/.*port=\([0-9]*\).*/\1/' <<< "$db_conninfo")"
+  demo_auth="auth.backend = \"dbi\"
+  auth.backend.dbi = (
+    \"sql\" => \"SELECT hash FROM hob_users WHERE realm = $db_realm_sql AND username = '?'\",
+    \"dbtype\" => \"pgsql\", \"host\" => \"$run/pg\", \"port\" => \"$db_port\",
+    \"dbname\" => \"postgres\", \"username\" => \"hob\"
+  )"
+fi
+
 # One CGI location for each form, naming its home.
 cgi_location() {
   cat << EOF
@@ -34,7 +48,7 @@ EOF
 }
 
 cat > "$run/lighttpd.conf" << EOF
-server.modules = ("mod_access", "mod_alias", "mod_auth", "mod_authn_file", "mod_setenv", "mod_cgi")
+server.modules = ($modules)
 server.bind = "127.0.0.1"
 server.port = $port
 server.document-root = "$run/htdocs"
@@ -62,10 +76,10 @@ alias.url = ("/cgi-bin/ja/" => "$cgi/", "/cgi-bin/" => "$cgi/")
     url.access-deny = ("")
   }
 }
-# /demo/ with the password file the form writes there; /open/ is served to
-# everyone, as lighttpd reads no access file.
+# /demo/ with the password file the form writes there (or the users in the
+# database); /open/ is served to everyone, as lighttpd reads no access file.
 else \$HTTP["url"] =~ "^/demo/" {
-  auth.backend.htpasswd.userfile = "$run/htdocs/demo/.htpasswd"
+  $demo_auth
   auth.require = ("" => ("method" => "basic", "realm" => "hob-htpasswd demo",
                          "require" => "valid-user"))
 }
@@ -73,4 +87,4 @@ EOF
 
 "$lighttpd" -tt -f "$run/lighttpd.conf"
 print_urls
-exec "$lighttpd" -D -f "$run/lighttpd.conf"
+serve "$lighttpd" -D -f "$run/lighttpd.conf"

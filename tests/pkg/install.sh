@@ -22,6 +22,8 @@ mkdir -p "$work"
 
 DESTDIR="$stage" cmake --install "$build" --prefix "$prefix" > "$work/install.log"
 check "the program is installed to lib/cgi-bin" test -x "$cgi/hob-htpasswd.cgi"
+check "its database helper to lib/hob-htpasswd, where the program looks for it" \
+  test -x "$cgi/../hob-htpasswd/hob-htpasswd-pg"
 check "the site sets are installed as they stand in the source, but for the settings" \
   diff -r -x lockfile.lock -x tmp.htpasswd -x '*.log' -x dat-system.dat "$root/site" "$share"
 for set in "" ja/; do

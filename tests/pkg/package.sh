@@ -21,10 +21,13 @@ field() { dpkg-deb -f "$deb" "$1"; }
 check "it is version $version" test "$(field Version)" = "$version"
 depends() { grep -qx "$1\\( (.*)\\)\\?" <(field Depends | tr ',' '\n' | sed 's/^ *//'); }
 check "it depends on the password tool's package and on curl" depends apache2-utils && depends curl
+check "it recommends libpq5, which the database helper loads" \
+  grep -qx libpq5 <(field Recommends | tr ',' '\n' | sed 's/^ *//')
 
 # Every file the package must hold, and nothing more.
 {
   echo ./usr/lib/cgi-bin/hob-htpasswd.cgi
+  echo ./usr/lib/hob-htpasswd/hob-htpasswd-pg
   site_files "$root/site" | sed 's|^\.|./usr/share/hob-htpasswd/site|'
   echo ./etc/apache2/conf-available/hob-htpasswd.conf
   echo ./usr/share/man/man8/hob-htpasswd.8.gz

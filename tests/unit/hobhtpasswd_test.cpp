@@ -516,4 +516,45 @@ TEST_F(RealToolTest, EveryTypeIsListedByKindAndVerifiesAndDeleteRemovesOneUser) 
   EXPECT_TRUE(hobtest::Verifies(file_, "u5", "pw5"));
 }
 
+// An entry kept elsewhere reaches the tool as a private copy (0600) in the
+// working directory, with the password on its standard input; the copy is
+// gone afterwards, and an entry holding a line break runs nothing.
+TEST_F(HtPasswdTest, EntryKeptElsewhereIsCheckedOnAPrivateCopyThatGoes) {
+  StandIn(3);
+  std::string seen = dir_ + "/seen";
+  std::string script = hobtest::ReadWhole(dir_ + "/tool");
+  script.insert(script.find("case"),
+                "stat -c %a \"$3\" > " + seen + "; cat \"$3\" >> " + seen + "\n");
+  hobtest::WriteWhole(dir_ + "/tool", script);
+  EXPECT_EQ(CHobHtPasswd::VerifyEntry("ann:$2y$05$hash", "ann", "p w"), HOB_HTP_MISMATCH);
+  EXPECT_EQ(Argv(), (Lines{"-iv", "--", "COPY", "ann"}));
+  EXPECT_EQ(Stdin(), "p w\n");
+  EXPECT_EQ(hobtest::ReadWhole(seen), "600\nann:$2y$05$hash\n");
+  EXPECT_TRUE(std::filesystem::is_empty(work_.dir()));
+  std::filesystem::remove(dir_ + "/argv");
+  EXPECT_EQ(CHobHtPasswd::VerifyEntry("ann:x\nann:y", "ann", "pw"), HOB_HTP_UNREADABLE);
+  EXPECT_FALSE(ToolRan());
+}
+
+// The failure twin: a working directory the process may not write.
+TEST_F(HtPasswdTest, EntryKeptElsewhereWithoutAWritableWorkingDirectoryRunsNothing) {
+  StandIn(0);
+  chmod(work_.dir().c_str(), 0755);
+  int result = hobtest::InChild([] {
+    if (setgid(65534) != 0 || setuid(65534) != 0) return 99;
+    return -CHobHtPasswd::VerifyEntry("ann:x", "ann", "pw");
+  });
+  EXPECT_EQ(-result, HOB_HTP_NO_ACCESS);
+  EXPECT_FALSE(ToolRan());
+}
+
+TEST_F(RealToolTest, EntryKeptElsewhereVerifiesItsPasswordOnly) {
+  for (int type : {1, 3, 5}) {
+    CHobString entry = CHobHtPasswd::Encrypt("ann", "pw one", type);
+    entry.Trim();
+    EXPECT_EQ(CHobHtPasswd::VerifyEntry(entry.m_pszText, "ann", "pw one"), HOB_HTP_OK) << type;
+    EXPECT_EQ(CHobHtPasswd::VerifyEntry(entry.m_pszText, "ann", "pw two"), HOB_HTP_MISMATCH);
+  }
+}
+
 }  // namespace
