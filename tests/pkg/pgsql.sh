@@ -69,7 +69,7 @@ form() {
 # The status line of a page; its result text, HTML unescaped.
 status() { sed -n 's/.*<p class="status" role="status">\(.*\)<\/p>.*/\1/p' <<< "$1"; }
 result() {
-  sed -n '/<textarea id="result"/,/<\/textarea>/p' <<< "$1" | sed '1d;$d' |
+  sed -n '/<textarea id="result-text"/,/<\/textarea>/p' <<< "$1" | sed '1d;$d' |
     sed 's/&lt;/</g; s/&gt;/>/g; s/&quot;/"/g; s/&#39;/'"'"'/g; s/&#37;/%/g; s/&amp;/\&/g'
 }
 message() { sed -n 's/.*<p class="message" role="alert">\(.*\)<\/p>.*/\1/p' <<< "$1"; }
