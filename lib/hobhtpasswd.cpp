@@ -358,6 +358,11 @@ class BlockWriter {
   char m_buf[kBlockSize];
 };
 
+// The most entries of one user whose places a change carried over to a
+// newer file keeps track of, and the most bytes of them.
+const int kMaxCarried = 16;
+const int kMaxCarriedBytes = 16 * 1024;
+
 // The lines of a file that a change keeps: every line but the user's.
 class KeptLines {
  public:
@@ -366,28 +371,73 @@ class KeptLines {
         m_pszUser(user),
         m_nUserLength(userLength),
         m_nUserLines(0),
+        m_nKept(0),
         m_bNone(fd < 0) {}
   // The next kept line, as CHobLineReader::Next gives it; user's lines are
-  // skipped and counted.
+  // skipped and counted, each with the number of kept lines before it.
   int Next(const char** line, int* length) {
     if (m_bNone) return HOB_LINE_END;
     for (;;) {
       int read = m_reader.Next(line, length);
       if (read != HOB_LINE_OK || !IsUserEntry(*line, *length, m_pszUser, m_nUserLength)) {
+        if (read == HOB_LINE_OK) m_nKept++;
         return read;
       }
+      if (m_nUserLines < kMaxCarried) m_anPlaces[m_nUserLines] = m_nKept;
       m_nUserLines++;
     }
   }
   int UserLines() const { return m_nUserLines; }
+  // The kept lines returned so far.
+  int Kept() const { return m_nKept; }
+  // The number of kept lines before user's line i. REQUIRES: i < kMaxCarried.
+  int Place(int i) const { return m_anPlaces[i]; }
 
  private:
   CHobLineReader m_reader;
   const char* m_pszUser;
   int m_nUserLength;
   int m_nUserLines;
+  int m_nKept;
+  int m_anPlaces[kMaxCarried];
   bool m_bNone;
 };
+
+// Where a checked change put the user's entries, so that it can be made
+// again on a file that changed since: each entry in place of one the user
+// had, each in the same place; after the last line, where the user had none;
+// or, for a delete, none left.
+enum { kCarryNone = 0, kCarryInPlace = 1, kCarryAtEnd = 2, kCarryRemoved = 3 };
+
+// The user's entries of a checked change and where they went.
+struct CarriedChange {
+  CarriedChange() : nWhere(kCarryNone), nLines(0) {}
+  int nWhere;                 // a kCarry* value; kCarryNone: the change cannot be made again
+  int nLines;                 // the user's entries in the result
+  CHobBuffer entries;         // those entries, each with its line feed
+  int anPlaces[kMaxCarried];  // the number of kept lines before each
+};
+
+// Where a checked change put the user's userLines entries of the result,
+// the number of kept lines before each in places, as a kCarry* value: the
+// user's entries of before each replaced in its place, appended after the
+// last line where before had none, or all removed; kCarryNone for any other
+// change.
+int CarriedPlaces(const KeptLines& kept, int userLines, const int* places) {
+  int before = kept.UserLines();
+  if (userLines == 0) return before > 0 ? kCarryRemoved : kCarryNone;
+  if (before == 0) {
+    for (int i = 0; i < userLines; i++) {
+      if (places[i] != kept.Kept()) return kCarryNone;
+    }
+    return kCarryAtEnd;
+  }
+  if (before != userLines || before > kMaxCarried) return kCarryNone;
+  for (int i = 0; i < userLines; i++) {
+    if (places[i] != kept.Place(i)) return kCarryNone;
+  }
+  return kCarryInPlace;
+}
 
 // The code of a kept line that could not be read.
 int KeptFailure(int read) {
@@ -396,12 +446,17 @@ int KeptFailure(int read) {
 
 // The checked change, with the result's bytes written to out: a code as
 // CheckChange returns.
-int CompareAndCopy(int before, int after, const char* user, int kind, int out, CHobHtCount& count) {
+// With carried, the user's entries of the result and their places are
+// kept there.
+int CompareAndCopy(int before, int after, const char* user, int kind, int out, CHobHtCount& count,
+                   CarriedChange* carried = nullptr) {
   const int userLength = static_cast<int>(strlen(user));
   KeptLines kept(kind == HOB_HTP_CREATE ? -1 : before, user, userLength);
   CHobLineReader result(after);
   BlockWriter writer(out);
   int userLines = 0;
+  int keptLines = 0;  // lines of the result that are kept lines of before
+  bool carriable = carried != nullptr;
   const char *line, *keptLine;
   int length, keptLength;
   for (;;) {
@@ -412,6 +467,13 @@ int CompareAndCopy(int before, int after, const char* user, int kind, int out, C
     writer.Line(line, length, result.m_bNewline);
     if (IsUserEntry(line, length, user, userLength)) {
       if (length == userLength + 1) return HOB_CHECK_NO_HASH;
+      carriable = carriable && userLines < kMaxCarried && result.m_bNewline &&
+                  carried->entries.length + length < kMaxCarriedBytes;
+      if (carriable) {
+        carried->anPlaces[userLines] = keptLines;
+        carried->entries.Append(line, static_cast<unsigned>(length));
+        carried->entries.Append("\n", 1);
+      }
       userLines++;
       count.nUsers++;
       continue;
@@ -422,6 +484,7 @@ int CompareAndCopy(int before, int after, const char* user, int kind, int out, C
         memcmp(keptLine, line, static_cast<size_t>(length)) != 0) {
       return HOB_CHECK_LINE_CHANGED;
     }
+    keptLines++;
     if (IsEntry(line, length)) count.nUsers++;
   }
   int keptRead = kept.Next(&keptLine, &keptLength);
@@ -430,6 +493,8 @@ int CompareAndCopy(int before, int after, const char* user, int kind, int out, C
   count.nBefore = kept.UserLines();
   if (kind == HOB_HTP_DELETE && userLines > 0) return HOB_CHECK_USER_LEFT;
   if (kind != HOB_HTP_DELETE && userLines == 0) return HOB_CHECK_USER_MISSING;
+  if (carriable) carried->nWhere = CarriedPlaces(kept, userLines, carried->anPlaces);
+  if (carried != nullptr) carried->nLines = userLines;
   int error = writer.Flush();
   return error == 0 ? HOB_HTP_OK : WriteFailure(error);
 }
@@ -500,30 +565,24 @@ class NewFile {
   CHobString m_strName;
 };
 
-// The change made on a private copy, checked, then written beside the
-// password file name in dir and renamed over it, or written into it where
-// dir cannot be written. old is the password file open for update (-1: none).
-int ChangeOpenFile(const CHobDir& dir, const char* name, int old, const Change& change,
-                   CHobHtCount& count) {
-  struct stat oldInfo;
-  if (old >= 0 && fstat(old, &oldInfo) != 0) return HOB_HTP_NO_ACCESS;
-  count.bExisted = old >= 0;
-  if (change.kind == HOB_HTP_CREATE && old >= 0 && !change.bReplace) {
-    int users = CountEntries(old);
-    if (users < 0) return users;
-    count.nUsers = users;
-    if (users > 0) return HOB_HTP_HAS_USERS;
-  }
-  // Where the result goes: a new file beside the password file, or, where
-  // the directory cannot be written, the password file itself.
-  CHobString resultName;
-  int result = dir.MakeFile(name, resultName);
-  bool inPlace = result == -EACCES || result == -EPERM || result == -EROFS;
-  if (result < 0 && (!inPlace || old < 0)) return WriteFailure(-result);
-  NewFile removeResult(dir, result, resultName);
+// The users of the password file open as old (-1: none) when a create
+// without bReplace must leave it as it is: HOB_HTP_HAS_USERS with their
+// number in count, or a code of a file that cannot be read; else HOB_HTP_OK.
+int RefuseCreateOverUsers(int old, const Change& change, CHobHtCount& count) {
+  if (change.kind != HOB_HTP_CREATE || old < 0 || change.bReplace) return HOB_HTP_OK;
+  int users = CountEntries(old);
+  if (users < 0) return users;
+  count.nUsers = users;
+  return users > 0 ? HOB_HTP_HAS_USERS : HOB_HTP_OK;
+}
 
-  PrivateFile copy(kCopyPrefix);
-  if (copy.m_nFd < 0) return WriteFailure(copy.m_nError);
+// The change made by the tool on the private copy, of the password file
+// open as old (-1: none; size bytes), and checked, the result written to out
+// (-1: nowhere): a HOB_HTP_* code. held (unless null) is released once the
+// copy is made. With carried, where the change put the user's entries is
+// kept there.
+int ChangeCopy(int old, off_t size, const Change& change, const PrivateFile& copy, int out,
+               CHobFlock* held, CHobHtCount& count, CarriedChange* carried) {
   int error = 0;
   if (change.kind == HOB_HTP_DELETE) {
     bool found = false, zero = false;
@@ -534,20 +593,17 @@ int ChangeOpenFile(const CHobDir& dir, const char* name, int old, const Change& 
     // The new entry must start a line of its own.
     error = CopyAll(old, copy.m_nFd);
     char last = '\n';
-    if (error == 0 && oldInfo.st_size > 0 && pread(old, &last, 1, oldInfo.st_size - 1) != 1) {
-      error = errno;
-    }
+    if (error == 0 && size > 0 && pread(old, &last, 1, size - 1) != 1) error = errno;
     if (error == 0 && last != '\n') error = WriteAll(copy.m_nFd, "\n", 1);
   }
   if (error != 0) return WriteFailure(error);
+  if (held != nullptr) held->Unlock();
 
   const char* const args[] = {copy.m_strName.m_pszText, change.user};
   if (RunTool(change.option, args, 2, change.password) != 0) {
-    return ToolFailure(copy.m_nFd, change.kind == HOB_HTP_CREATE ? -1 : old,
-                       old >= 0 ? oldInfo.st_size : 0);
+    return ToolFailure(copy.m_nFd, change.kind == HOB_HTP_CREATE ? -1 : old, old >= 0 ? size : 0);
   }
-  int checked =
-      CompareAndCopy(old, copy.m_nFd, change.user, change.kind, inPlace ? -1 : result, count);
+  int checked = CompareAndCopy(old, copy.m_nFd, change.user, change.kind, out, count, carried);
   if (checked <= HOB_CHECK_LINE_CHANGED) {
     go.log.Trace("HtPasswd result of [%s] refused (%d): not the change asked for", change.option,
                  checked);
@@ -555,10 +611,181 @@ int ChangeOpenFile(const CHobDir& dir, const char* name, int old, const Change& 
   }
   if (checked != HOB_HTP_OK) return checked;
   if (change.kind == HOB_HTP_DELETE && count.nBefore == 0) return HOB_HTP_NO_USER;
+  return HOB_HTP_OK;
+}
+
+// The change made on a private copy, checked, then written beside the
+// password file name in dir and renamed over it, or written into it where
+// dir cannot be written. old is the password file open for update (-1: none).
+int ChangeOpenFile(const CHobDir& dir, const char* name, int old, const Change& change,
+                   CHobHtCount& count) {
+  struct stat oldInfo;
+  if (old >= 0 && fstat(old, &oldInfo) != 0) return HOB_HTP_NO_ACCESS;
+  count.bExisted = old >= 0;
+  if (int refused = RefuseCreateOverUsers(old, change, count)) return refused;
+  // Where the result goes: a new file beside the password file, or, where
+  // the directory cannot be written, the password file itself.
+  CHobString resultName;
+  int result = dir.MakeFile(name, resultName);
+  bool inPlace = result == -EACCES || result == -EPERM || result == -EROFS;
+  if (result < 0 && (!inPlace || old < 0)) return WriteFailure(-result);
+  NewFile removeResult(dir, result, resultName);
+
+  PrivateFile copy(kCopyPrefix);
+  if (copy.m_nFd < 0) return WriteFailure(copy.m_nError);
+  off_t size = old >= 0 ? oldInfo.st_size : 0;
+  int changed = ChangeCopy(old, size, change, copy, inPlace ? -1 : result, nullptr, count, nullptr);
+  if (changed != HOB_HTP_OK) return changed;
   if (inPlace) return WriteInPlace(old, copy.m_nFd);
 
   SetOwnerAndMode(result, old >= 0 ? &oldInfo : nullptr);
   if (fsync(result) != 0) return WriteFailure(errno);
+  if (dir.Rename(resultName.m_pszText, name) != 0) return HOB_HTP_NO_ACCESS;
+  removeResult.Keep();
+  return HOB_HTP_OK;
+}
+
+// What ChangeBesideLock and CarryOver return for a change that must be made
+// under the lock from its start, as ChangeOpenFile makes it.
+const int kMakeUnderLock = 1;
+
+// True when the password file open as now is the one that was open as old
+// (-1 for either: there was none), unchanged since info was taken of it.
+bool Unchanged(int old, const struct stat& info, int now) {
+  if (old < 0 || now < 0) return old < 0 && now < 0;
+  struct stat current;
+  return fstat(now, &current) == 0 && current.st_dev == info.st_dev &&
+         current.st_ino == info.st_ino && current.st_size == info.st_size &&
+         current.st_mtim.tv_sec == info.st_mtim.tv_sec &&
+         current.st_mtim.tv_nsec == info.st_mtim.tv_nsec &&
+         current.st_ctim.tv_sec == info.st_ctim.tv_sec &&
+         current.st_ctim.tv_nsec == info.st_ctim.tv_nsec;
+}
+
+// The checked change carried made again on the password file open as now,
+// which another change replaced since: now's lines written to out with the
+// user's entries replaced, appended or removed as carried says, and count
+// set from them. HOB_HTP_OK; kMakeUnderLock where the change does not fit
+// now (the user's entries are not there as before); or a code as
+// CompareAndCopy gives for a file it cannot read or write.
+int CarryOver(int now, const CarriedChange& carried, const char* user, int out,
+              CHobHtCount& count) {
+  const int userLength = static_cast<int>(strlen(user));
+  CHobLineReader reader(now);
+  BlockWriter writer(out);
+  const char* next = carried.entries.data;  // the user's next entry
+  int users = 0, before = 0;
+  bool newline = true;  // the last line read ended with a line feed
+  const char* line;
+  int length;
+  for (;;) {
+    int read = reader.Next(&line, &length);
+    if (read == HOB_LINE_END) break;
+    if (read != HOB_LINE_OK) return KeptFailure(read);
+    newline = reader.m_bNewline;
+    if (!IsUserEntry(line, length, user, userLength)) {
+      writer.Line(line, length, newline);
+      if (IsEntry(line, length)) users++;
+      continue;
+    }
+    before++;
+    if (carried.nWhere == kCarryRemoved) continue;
+    if (carried.nWhere != kCarryInPlace || before > carried.nLines) return kMakeUnderLock;
+    const char* end = static_cast<const char*>(memchr(next, '\n', strlen(next)));
+    writer.Line(next, static_cast<int>(end - next), true);
+    next = end + 1;
+    users++;
+  }
+  bool fits = carried.nWhere == kCarryInPlace   ? before == carried.nLines
+              : carried.nWhere == kCarryRemoved ? before > 0
+                                                : carried.nWhere == kCarryAtEnd && before == 0;
+  if (!fits) return kMakeUnderLock;
+  if (carried.nWhere == kCarryAtEnd) {
+    // The new entries start a line of their own.
+    if (!newline) writer.Line("", 0, true);
+    writer.Line(carried.entries.data, carried.entries.length, false);
+    users += carried.nLines;
+  }
+  count.nUsers = users;
+  count.nBefore = before;
+  int error = writer.Flush();
+  return error == 0 ? HOB_HTP_OK : WriteFailure(error);
+}
+
+// Makes the change with the lock held only while the password file is
+// copied (shared, as readers take it) and while the result is swapped in:
+// the tool changes a private copy, and its result is checked and written
+// beside the password file, with no lock held, so that changes of the same
+// file run side by side. A change that another one overtook is made again
+// on the file as it is now (CarryOver), or, where it does not fit, under the
+// lock from its start. A HOB_HTP_* code, or kMakeUnderLock where the whole
+// change must be made under the lock: there is no lock file, or the result
+// cannot be written beside the password file.
+int ChangeBesideLock(const CHobDir& dir, const char* name, const Change& change, int lockWait,
+                     CHobHtCount& count) {
+  CHobString lockName = CHobString(name) + ".lock";
+  CHobFlock lock;
+  int taken = lock.LockAt(dir.m_nFd, lockName.m_pszText, true, lockWait);
+  if (taken == HOB_LOCKED) return HOB_HTP_BUSY;
+  if (taken != HOB_OK) return kMakeUnderLock;
+  int old = dir.OpenFile(name, O_RDWR);
+  if (old == -ENOENT && change.kind != HOB_HTP_CREATE) return HOB_HTP_MISSING;
+  if (old < 0 && old != -ENOENT) return HOB_HTP_NO_ACCESS;
+  if (old < 0) old = -1;
+  Closer closeOld(old);
+  struct stat oldInfo;
+  if (old >= 0 && fstat(old, &oldInfo) != 0) return HOB_HTP_NO_ACCESS;
+  count.bExisted = old >= 0;
+  if (int refused = RefuseCreateOverUsers(old, change, count)) return refused;
+  CHobString resultName;
+  int result = dir.MakeFile(name, resultName);
+  if (result < 0) return kMakeUnderLock;
+  NewFile removeResult(dir, result, resultName);
+  PrivateFile copy(kCopyPrefix);
+  if (copy.m_nFd < 0) return WriteFailure(copy.m_nError);
+
+  // The copy is made under the shared lock, so a file written in place is
+  // never read half-written; the old file stays readable through old after
+  // another change replaced it.
+  CarriedChange carried;
+  off_t size = old >= 0 ? oldInfo.st_size : 0;
+  int changed = ChangeCopy(old, size, change, copy, result, &lock, count, &carried);
+  if (changed != HOB_HTP_OK) return changed;
+  SetOwnerAndMode(result, old >= 0 ? &oldInfo : nullptr);
+  if (fsync(result) != 0) return WriteFailure(errno);
+
+  taken = lock.LockAt(dir.m_nFd, lockName.m_pszText, false, lockWait);
+  if (taken == HOB_LOCKED) return HOB_HTP_BUSY;
+  if (taken != HOB_OK) return HOB_HTP_NO_ACCESS;
+  int now = dir.OpenFile(name, O_RDWR);
+  if (now == -ENOENT && change.kind != HOB_HTP_CREATE) return HOB_HTP_MISSING;
+  if (now < 0 && now != -ENOENT) return HOB_HTP_NO_ACCESS;
+  if (now < 0) now = -1;
+  Closer closeNow(now);
+  if (!Unchanged(old, oldInfo, now)) {
+    struct stat nowInfo;
+    if (now >= 0 && fstat(now, &nowInfo) != 0) return HOB_HTP_NO_ACCESS;
+    CHobHtCount recount = {count.nUsers, count.nBefore, now >= 0};
+    int redone;
+    if (change.kind == HOB_HTP_CREATE) {
+      // The new file does not depend on the old one, unless that holds users.
+      CHobHtCount users = recount;
+      redone = RefuseCreateOverUsers(now, change, users);
+      if (redone != HOB_HTP_OK) recount = users;
+    } else {
+      redone = ftruncate(result, 0) != 0 || lseek(result, 0, SEEK_SET) != 0
+                   ? WriteFailure(errno)
+                   : CarryOver(now, carried, change.user, result, recount);
+    }
+    if (redone == kMakeUnderLock) {
+      count = CHobHtCount{0, 0, false};
+      return ChangeOpenFile(dir, name, now, change, count);
+    }
+    count = recount;
+    if (redone != HOB_HTP_OK) return redone;
+    SetOwnerAndMode(result, now >= 0 ? &nowInfo : nullptr);
+    if (fsync(result) != 0) return WriteFailure(errno);
+  }
   if (dir.Rename(resultName.m_pszText, name) != 0) return HOB_HTP_NO_ACCESS;
   removeResult.Keep();
   return HOB_HTP_OK;
@@ -573,6 +800,9 @@ int ChangePasswordFile(const CHobDir& dir, const char* name, const Change& chang
   CHobDir work;
   if (work.Open(".") == HOB_DIR_OK) work.RemoveStale(kCopyPrefix, kStaleSeconds);
   dir.RemoveStale(name, kStaleSeconds);
+  int beside = ChangeBesideLock(dir, name, change, lockWait, *count);
+  if (beside != kMakeUnderLock) return beside;
+  *count = counted;
 
   CHobString lockName = CHobString(name) + ".lock";
   CHobFlock lock;

@@ -325,6 +325,57 @@ TEST_F(HtPasswdTest, UserNotInTheFileIsReportedAndRunsNothing) {
   EXPECT_EQ(List(), Lines{std::to_string(HOB_HTP_MISSING)});
 }
 
+// The tool runs with no lock held. Here another change lands while it runs:
+// the tool first renames dir_/next over the password file, then replaces
+// the user's entry by "user:x" (or appends it) or removes it. The checked
+// change is made again on the newer file, or, where another change of the
+// same user came first, the tool runs again on the newer file.
+TEST_F(HtPasswdTest, ChangeOvertakenByAnotherIsMadeOnTheNewerFile) {
+  const std::string script =
+      "#!/bin/sh\n"
+      "echo run >> " +
+      dir_ +
+      "/runs\n"
+      "[ ! -f " +
+      dir_ + "/next ] || mv " + dir_ + "/next " + file_ +
+      "\n"
+      "case \"$1\" in\n"
+      "  -D) grep -v \"^$4:\" \"$3\" > \"$3.n\" ;;\n"
+      "  *) awk -v u=\"$4\" -F: '$1 == u {print u \":x\"; f = 1; next} {print}"
+      " END {if (!f) print u \":x\"}' \"$3\" > \"$3.n\" ;;\n"
+      "esac\n"
+      "cat \"$3.n\" > \"$3\"; rm \"$3.n\"\n";
+  hobtest::WriteWhole(dir_ + "/tool", script);
+  chmod((dir_ + "/tool").c_str(), 0755);
+  go.strHtpasswd = (dir_ + "/tool").c_str();
+  struct Case {
+    const char* before;
+    const char* next;
+    bool add;
+    int result;
+    const char* after;
+    int users;
+    size_t runs;
+  } cases[] = {{"a:1\nann:old\nb:2\n", "a:1\nann:old\nb:2\nc:3\n", true, HOB_HTP_OK,
+                "a:1\nann:x\nb:2\nc:3\n", 4, 1},
+               {"a:1\n", "z:0\na:1", true, HOB_HTP_OK, "z:0\na:1\nann:x\n", 3, 1},
+               {"a:1\nann:old\n", "ann:old\n#c\nc:3\n", false, HOB_HTP_OK, "#c\nc:3\n", 1, 1},
+               {"a:1\n", "a:1\nann:other\n", true, HOB_HTP_OK, "a:1\nann:x\n", 2, 2},
+               {"ann:old\nann:old\n", "ann:old\n", true, HOB_HTP_OK, "ann:x\n", 1, 2},
+               {"a:1\nann:old\n", "a:1\n", false, HOB_HTP_NO_USER, "a:1\n", 0, 1}};
+  for (const Case& c : cases) {
+    hobtest::WriteWhole(file_, c.before);
+    hobtest::WriteWhole(dir_ + "/next", c.next);
+    remove((dir_ + "/runs").c_str());
+    EXPECT_EQ(c.add ? Add("ann", "pw", 1) : Delete("ann"), c.result) << c.next;
+    EXPECT_EQ(hobtest::ReadWhole(file_), c.after) << c.next;
+    if (c.result == HOB_HTP_OK) {
+      EXPECT_EQ(count_.nUsers, c.users) << c.next;
+    }
+    EXPECT_EQ(hobtest::ReadLines(dir_ + "/runs").size(), c.runs) << c.next;
+  }
+}
+
 // The check of a changed file, on before and after as file contents: its
 // code, with the users counted in after.
 int Check(const std::string& before, const std::string& after, const char* user, int kind,
