@@ -376,6 +376,39 @@ TEST_F(HtPasswdTest, ChangeOvertakenByAnotherIsMadeOnTheNewerFile) {
   }
 }
 
+// A list and an add cost what reading and copying the file costs: eight
+// times the users take about eight times as long, not sixty-four. Each size
+// has a password file of its own, written before the clock runs; each add
+// adds one more user to it.
+TEST_F(HtPasswdTest, ListAndAddOfEightTimesTheUsersTakeAtMostTenTimesAsLong) {
+  StandIn(0);
+  for (int n : {4000, 32000}) {
+    std::string text;
+    for (int i = 0; i < n; i++) text += "user" + std::to_string(i) + ":$apr1$salt$hash\n";
+    hobtest::WriteWhole(dir_ + "/" + std::to_string(n), text);
+  }
+  hobtest::ExpectLinearGrowth(
+      [&](int n) {
+        CHobHtList list;
+        EXPECT_EQ(CHobHtPasswd::OpenList(open_, std::to_string(n).c_str(), 0, list), n);
+        const char *name, *kind;
+        int length, listed = 0;
+        while (list.Next(&name, &length, &kind) == 1) listed++;
+        EXPECT_EQ(listed, n);
+      },
+      4000, 10);
+  int added = 0;
+  hobtest::ExpectLinearGrowth(
+      [&](int n) {
+        std::string user = "new" + std::to_string(added++);
+        EXPECT_EQ(CHobHtPasswd::WriteAdd(open_, std::to_string(n).c_str(), user.c_str(), "pw", 1, 0,
+                                         &count_),
+                  HOB_HTP_OK);
+        EXPECT_GT(count_.nUsers, n);
+      },
+      4000, 10);
+}
+
 // The check of a changed file, on before and after as file contents: its
 // code, with the users counted in after.
 int Check(const std::string& before, const std::string& after, const char* user, int kind,
