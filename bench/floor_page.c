@@ -9,8 +9,11 @@ int main(int argc, char** argv) {
   static char page[1 << 16];
   int fd = open(argc > 1 ? argv[1] : "floor-page.html", O_RDONLY);
   if (fd < 0) return 1;
-  ssize_t n = read(fd, page, sizeof page);
+  ssize_t n, total = 0;
+  while ((n = read(fd, page, sizeof page)) > 0) {
+    if (write(1, page, (size_t)n) != n) return 1;
+    total += n;
+  }
   close(fd);
-  if (n <= 0) return 1;
-  return write(1, page, (size_t)n) == n ? 0 : 1;
+  return n == 0 && total > 0 ? 0 : 1;
 }

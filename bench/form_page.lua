@@ -1,6 +1,15 @@
--- wrk script: counts answers that are not the form page (a message page, a
--- server error), and prints their number when the run is done.
+-- wrk script: counts answers that are not the expected page (a message
+-- page, a server error), and prints their number when the run is done. The
+-- page must hold EXPECT (default "</form>"); with BODY set, each request is
+-- a POST of that form body.
 local threads = {}
+local expect = os.getenv("EXPECT") or "</form>"
+local body = os.getenv("BODY")
+if body then
+  wrk.method = "POST"
+  wrk.body = body
+  wrk.headers["Content-Type"] = "application/x-www-form-urlencoded"
+end
 
 function setup(thread)
   table.insert(threads, thread)
@@ -11,7 +20,7 @@ function init(args)
 end
 
 function response(status, headers, body)
-  if status ~= 200 or not string.find(body, "</form>", 1, true) then
+  if status ~= 200 or not string.find(body, expect, 1, true) then
     unexpected = unexpected + 1
   end
 end

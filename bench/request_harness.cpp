@@ -20,6 +20,19 @@
 // input beside the one that passes it as an argument, and "oversized" times
 // the program's answer to an 8 MB path and to an 8 MB body of small fields
 // beside its answer to a normal submit.
+//
+// With --scale SIZES (comma-separated user counts) only the "scale" section
+// runs: each action on password files of those sizes, MD5 and bcrypt, beside
+// the htpasswd command doing the same on a copy of the same file (htpasswd
+// -v for verify, cut -d: -f1 for list), in working directories under
+// --work-root (default /tmp; a tmpfs, so that neither side waits for the
+// disk). Its rows are
+//
+//   scale  action  hash  users  wall-median  p10  p90  floor-median  p10  p90
+//   cpu-median  floor-cpu-median  peak-KiB  floor-peak-KiB  runs
+//
+// with wall and CPU times in ms and the largest peak resident set of the
+// runs, the children the process waited for included.
 #include <fcntl.h>
 #include <ftw.h>
 #include <poll.h>
@@ -47,6 +60,8 @@ struct Options {
   std::string site;
   int runs = 300;
   int submitRuns = 150;
+  std::string scale;  // user counts of the scale section, comma-separated; "": none
+  std::string workRoot = "/tmp";
 };
 
 // One request as the web server hands it over.
@@ -57,9 +72,11 @@ struct Request {
 
 // One process run: what it printed, how it ended, what it cost.
 struct Run {
-  std::string out;
+  std::string out;  // what it printed, or its first kKeptOutput bytes (Start's bShort)
+  size_t outLength = 0;
   int status = -1;  // exit status; -1 when it did not exit normally
   double wallMs = 0;
+  double cpuMs = 0;     // user and system time, the children it waited for included
   long peakRssKiB = 0;  // the largest of the process and the children it waited for
 };
 
@@ -80,6 +97,7 @@ struct Series {
 
 bool ParseOptions(int argc, char** argv, Options& options);
 int Measure(const Options& options);
+int MeasureScale(const Options& options);
 
 }  // namespace
 
@@ -90,10 +108,10 @@ int main(int argc, char** argv) {
   if (!ParseOptions(argc, argv, options)) {
     fprintf(stderr,
             "usage: request_harness --cgi PATH --floor-page PATH --floor-submit PATH --site DIR "
-            "[--runs N] [--submit-runs N]\n");
+            "[--runs N] [--submit-runs N] [--scale SIZES [--work-root DIR]]\n");
     return 2;
   }
-  return Measure(options);
+  return options.scale.empty() ? Measure(options) : MeasureScale(options);
 }
 
 namespace {
@@ -114,6 +132,10 @@ bool ParseOptions(int argc, char** argv, Options& options) {
       options.runs = atoi(value);
     } else if (name == "--submit-runs") {
       options.submitRuns = atoi(value);
+    } else if (name == "--scale") {
+      options.scale = value;
+    } else if (name == "--work-root") {
+      options.workRoot = value;
     } else {
       return false;
     }
@@ -150,9 +172,9 @@ bool WriteFile(const std::string& path, const std::string& contents) {
 
 // A working directory of its own with the site files copied in, and a
 // directory to protect beside them.
-bool MakeWorkDir(const std::string& site, std::string& work) {
-  char tmpl[] = "/tmp/hob-bench-XXXXXX";
-  if (mkdtemp(tmpl) == nullptr) return false;
+bool MakeWorkDir(const std::string& site, std::string& work, const std::string& root = "/tmp") {
+  std::string tmpl = root + "/hob-bench-XXXXXX";
+  if (mkdtemp(&tmpl[0]) == nullptr) return false;
   work = tmpl;
   for (const char* name : {"templ_config.html", "templ_info.html", "sys-signature",
                            "dat-message.dat", "dat-system.dat", "dat-htaccess.dat"}) {
@@ -211,11 +233,18 @@ double Now() {
   return ts.tv_sec * 1e3 + ts.tv_nsec / 1e6;
 }
 
+// The bytes of a long output that Start keeps with bShort: a page of
+// millions of users would grow the harness, and every child forked later
+// would count the harness's pages in its peak resident set.
+const size_t kKeptOutput = 64 * 1024;
+
 // Starts argv[0] in work with env, feeds it the body (or the file bodyFile as
-// its standard input), reads its output and waits for it; the time runs from
-// before the fork until it has been reaped.
+// its standard input), reads its output (with bShort, keeps only its start)
+// and waits for it; the time runs from before the fork until it has been
+// reaped.
 Run Start(const std::vector<std::string>& args, const std::vector<std::string>& env,
-          const std::string& body, const std::string& work, const char* bodyFile = nullptr) {
+          const std::string& body, const std::string& work, const char* bodyFile = nullptr,
+          bool bShort = false) {
   std::vector<char*> argv;
   for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
   argv.push_back(nullptr);
@@ -270,7 +299,8 @@ Run Start(const std::vector<std::string>& args, const std::vector<std::string>& 
     if (fds[0].revents != 0) {
       ssize_t n = read(out[0], chunk, sizeof chunk);
       if (n <= 0) break;
-      run.out.append(chunk, static_cast<size_t>(n));
+      run.outLength += static_cast<size_t>(n);
+      if (!bShort || run.out.size() < kKeptOutput) run.out.append(chunk, static_cast<size_t>(n));
     }
   }
   if (writing) close(in[1]);
@@ -280,6 +310,8 @@ Run Start(const std::vector<std::string>& args, const std::vector<std::string>& 
   rusage usage;
   wait4(pid, &status, 0, &usage);
   run.wallMs = Now() - start;
+  run.cpuMs = (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1e3 +
+              (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e3;
   run.status = fed && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   run.peakRssKiB = usage.ru_maxrss;
   return run;
@@ -524,6 +556,226 @@ int Measure(const Options& options) {
     for (int type = 0; ok && type <= 2; type++) ok = Submit(options, work, option, type);
   }
   ok = ok && StdinBesideArgument(options, work) && Oversized(options, work);
+  RemoveWorkDir(work);
+  return ok ? 0 : 1;
+}
+
+// The path of program found on PATH, or "" when none is.
+std::string OnPath(const std::string& program) {
+  const char* path = getenv("PATH");
+  std::string dirs = path != nullptr ? path : "/usr/bin:/bin";
+  for (size_t at = 0; at <= dirs.size();) {
+    size_t end = dirs.find(':', at);
+    if (end == std::string::npos) end = dirs.size();
+    std::string candidate = dirs.substr(at, end - at) + "/" + program;
+    if (access(candidate.c_str(), X_OK) == 0) return candidate;
+    at = end + 1;
+  }
+  return "";
+}
+
+// The first line the password tool prints for options and password, without
+// its line feed; "" when it fails.
+std::string ToolLine(const std::string& tool, const std::string& options,
+                     const std::string& password) {
+  std::string command = tool + " " + options + " x '" + password + "' 2>/dev/null";
+  FILE* p = popen(command.c_str(), "r");
+  if (p == nullptr) return "";
+  char line[512] = "";
+  bool read = fgets(line, sizeof line, p) != nullptr;
+  pclose(p);
+  std::string text = read ? line : "";
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+  return text;
+}
+
+// The name of user number i of a generated password file.
+std::string ScaleUser(int i) {
+  char name[16];
+  snprintf(name, sizeof name, "u%07d", i);
+  return name;
+}
+
+// Writes a password file of users entries, all with the one hash, to path;
+// its size, or 0 on failure.
+off_t WriteUsers(const std::string& path, int users, const std::string& hash) {
+  FILE* f = fopen(path.c_str(), "wb");
+  if (f == nullptr) return 0;
+  static char block[1 << 16];
+  setvbuf(f, block, _IOFBF, sizeof block);
+  for (int i = 0; i < users; i++) fprintf(f, "%s:%s\n", ScaleUser(i).c_str(), hash.c_str());
+  if (fclose(f) != 0) return 0;
+  struct stat info;
+  return stat(path.c_str(), &info) == 0 ? info.st_size : 0;
+}
+
+// Copies the file from to to, replacing it.
+bool CopyFile(const std::string& from, const std::string& to) {
+  int in = open(from.c_str(), O_RDONLY | O_CLOEXEC);
+  if (in < 0) return false;
+  std::string part = to + ".part";
+  int out = open(part.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  bool copied = out >= 0;
+  static char block[1 << 20];
+  for (ssize_t n; copied && (n = read(in, block, sizeof block)) != 0;) {
+    copied = n > 0 && write(out, block, static_cast<size_t>(n)) == n;
+  }
+  close(in);
+  if (out >= 0 && close(out) != 0) copied = false;
+  return copied && rename(part.c_str(), to.c_str()) == 0;
+}
+
+off_t SizeOf(const std::string& path) {
+  struct stat info;
+  return stat(path.c_str(), &info) == 0 ? info.st_size : -1;
+}
+
+// One action of the scale section on one file.
+struct ScaleAction {
+  const char* name;
+  char option;  // the form's option
+  bool bNewUser;
+  bool bChanges;  // changes the file, which is put back before each run
+};
+
+// The runs at a size: fewer where one run takes long.
+int ScaleRuns(int users) {
+  return users >= 1000000 ? 5 : users >= 100000 ? 7 : users >= 10000 ? 11 : 15;
+}
+
+// One action at one size: the program on dir's password file beside the
+// floor on floorFile, both put back from base, whose entries have hashes of
+// hashLength bytes, before every run that changes them. A run must exit with
+// status 0, a change must leave the file with the user's entry added,
+// changed or gone, the program's verify must find the password and its list
+// must be long enough to name every user.
+bool ScaleCase(const Options& options, const std::string& work, const std::string& base,
+               const std::string& hashName, size_t hashLength, int type, int users,
+               const ScaleAction& action, const std::string& tool, const std::string& cut) {
+  const std::string dir = work + "/protect";
+  const std::string file = dir + "/.htpasswd";
+  const std::string floorFile = work + "/floor.htpasswd";
+  const std::string user = action.bNewUser ? "newuser" : ScaleUser(users - 1);
+  std::string body = "path=" + UrlEncode(dir) + "&option=" + action.option + "&submit=1";
+  if (action.option != 'l') body += "&user=" + user;
+  if (action.option == 'a' || action.option == 'v') body += "&pass=" + UrlEncode(kPass);
+  if (action.option == 'a') body += "&type=" + std::to_string(type);
+  Request request{"POST", body};
+  std::vector<std::string> env = CgiEnvironment(request, work);
+  // The tool's own scratch file goes where the copies go.
+  env.push_back("TMPDIR=" + work);
+
+  std::vector<std::string> floor;
+  std::string floorInput = std::string(kPass) + "\n";
+  const char* bcrypt = type == 3 ? "B" : "m";
+  switch (action.option) {
+    case 'a':
+      floor = {tool, "-i" + std::string(bcrypt), "--", floorFile, user};
+      if (type == 3) floor.insert(floor.begin() + 2, {"-C", "10"});
+      break;
+    case 'd':
+      floor = {tool, "-D", "--", floorFile, user};
+      floorInput = "";
+      break;
+    case 'v':
+      floor = {tool, "-iv", "--", base, user};
+      break;
+    default:
+      floor = {cut, "-d:", "-f1", base};
+      floorInput = "";
+      break;
+  }
+  if (!action.bChanges) CopyFile(base, file);
+  const off_t entry = static_cast<off_t>(user.size() + 2 + hashLength);
+  const off_t expected = SizeOf(base) + (!action.bChanges       ? 0
+                                         : action.bNewUser      ? entry
+                                         : action.option == 'd' ? -entry
+                                                                : 0);
+  Series s;
+  std::vector<double> cpu, floorCpu;
+  int runs = ScaleRuns(users);
+  for (int i = 0; i < runs + 1; i++) {
+    Run p, f;
+    for (int side = 0; side < 2; side++) {
+      bool program = (side == 0) == (i % 2 == 0);
+      const std::string& target = program ? file : floorFile;
+      if (action.bChanges && !CopyFile(base, target)) return false;
+      Run r = program ? Start({options.cgi}, env, body, work, nullptr, true)
+                      : Start(floor, env, floorInput, work, nullptr, true);
+      if (r.status != 0 || (action.bChanges && SizeOf(target) != expected) ||
+          (program && action.option == 'v' &&
+           r.out.find("The password matches") == std::string::npos) ||
+          (program && action.option == 'l' && r.outLength < static_cast<size_t>(users) * 9)) {
+        fprintf(stderr, "request_harness: %s %s at %d users: %s answered with status %d\n",
+                action.name, hashName.c_str(), users, program ? "the program" : "the floor",
+                r.status);
+        return false;
+      }
+      (program ? p : f) = r;
+    }
+    // The first run of each warms the caches and is not counted.
+    if (i == 0) continue;
+    s.wall.push_back(p.wallMs);
+    s.floorWall.push_back(f.wallMs);
+    cpu.push_back(p.cpuMs);
+    floorCpu.push_back(f.cpuMs);
+    s.rss.push_back(static_cast<double>(p.peakRssKiB));
+    s.floorRss.push_back(static_cast<double>(f.peakRssKiB));
+  }
+  Figure wall = Summarise(s.wall);
+  Figure floorWall = Summarise(s.floorWall);
+  printf("scale\t%s\t%s\t%d\t%.3f\t%.3f\t%.3f\t%.3f\t%.3f\t%.3f\t%.3f\t%.3f\t%.0f\t%.0f\t%d\n",
+         action.name, hashName.c_str(), users, wall.median, wall.p10, wall.p90, floorWall.median,
+         floorWall.p10, floorWall.p90, Summarise(cpu).median, Summarise(floorCpu).median,
+         *std::max_element(s.rss.begin(), s.rss.end()),
+         *std::max_element(s.floorRss.begin(), s.floorRss.end()), runs);
+  fflush(stdout);
+  return true;
+}
+
+int MeasureScale(const Options& options) {
+  std::string tool = OnPath("htpasswd");
+  std::string cut = OnPath("cut");
+  std::string work;
+  if (tool.empty() || cut.empty() || !MakeWorkDir(options.site, work, options.workRoot)) {
+    fprintf(stderr, "request_harness: no htpasswd or cut, or no working directory in %s\n",
+            options.workRoot.c_str());
+    return 1;
+  }
+  // One real entry of each kind, reused under every name.
+  struct Hash {
+    const char* name;
+    int type;
+    std::string hash;
+  } hashes[] = {{"MD5", 1, ""}, {"bcrypt", 3, ""}};
+  for (Hash& h : hashes) {
+    std::string line = ToolLine(tool, h.type == 3 ? "-nbB -C 10" : "-nbm", kPass);
+    h.hash = line.substr(line.find(':') + 1);
+  }
+  std::vector<int> sizes;
+  for (const char* p = options.scale.c_str(); *p != '\0';) {
+    char* end;
+    sizes.push_back(static_cast<int>(strtol(p, &end, 10)));
+    p = *end == ',' ? end + 1 : end;
+    if (sizes.back() < 1 || end == p) break;
+  }
+  bool ok = !hashes[0].hash.empty() && !hashes[1].hash.empty();
+  for (int users : sizes) {
+    for (const Hash& h : hashes) {
+      if (!ok) break;
+      const std::string base = work + "/base.htpasswd";
+      ok = WriteUsers(base, users, h.hash) > 0;
+      const ScaleAction actions[] = {{"add", 'a', true, true},
+                                     {"change", 'a', false, true},
+                                     {"delete", 'd', false, true},
+                                     {"list", 'l', false, false},
+                                     {"verify", 'v', false, false}};
+      for (const ScaleAction& a : actions) {
+        ok = ok &&
+             ScaleCase(options, work, base, h.name, h.hash.size(), h.type, users, a, tool, cut);
+      }
+    }
+  }
   RemoveWorkDir(work);
   return ok ? 0 : 1;
 }

@@ -786,8 +786,12 @@ int ChangeBesideLock(const CHobDir& dir, const char* name, const Change& change,
     SetOwnerAndMode(result, now >= 0 ? &nowInfo : nullptr);
     if (fsync(result) != 0) return WriteFailure(errno);
   }
-  if (dir.Rename(resultName.m_pszText, name) != 0) return HOB_HTP_NO_ACCESS;
+  if (renameat(dir.m_nFd, resultName.m_pszText, dir.m_nFd, name) != 0) return HOB_HTP_NO_ACCESS;
   removeResult.Keep();
+  // The swap is done: the directory is synced, so that it outlives a crash,
+  // with the lock already released.
+  lock.Unlock();
+  fsync(dir.m_nFd);
   return HOB_HTP_OK;
 }
 

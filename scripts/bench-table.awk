@@ -77,8 +77,9 @@ END {
   print "measured and floor: median; spread: 10th to 90th percentile of the runs (request),"
   print "smallest to largest of the rounds (apache) or of the repetitions (converter MB/s)."
   print "Floors: request, a minimal C program writing the same bytes (submits: plus the same"
-  print "htpasswd run); apache, that program as the CGI under the same Apache; converter MB/s,"
-  print "glibc iconv; converter peak MB, input + output (measured: input + what the"
-  print "conversion added at its peak); pgsql, the same users in a password file (measured:"
-  print "in the PostgreSQL table). ratio: measured / floor."
+  print "htpasswd run); apache, that program as the CGI under the same Apache (for a list,"
+  print "writing the program's list page); converter MB/s, glibc iconv; converter peak MB,"
+  print "input + output (measured: input + what the conversion added at its peak); pgsql,"
+  print "the same users in a password file (measured: in the PostgreSQL table)."
+  print "ratio: measured / floor. landed: of 64 adds sent at once, those answered as added."
 }

@@ -6,8 +6,10 @@
 # converter figures beside iconv, each at least twice as fast
 # (bench/kanji_bench: every direction among Shift_JIS, EUC-JP, ISO-2022-JP and
 # UTF-8 on Debian's Japanese manual pages, and half-width katakana; the
-# arguments are passed to it). What each program printed is kept in
-# build-bench/bench-out/.
+# arguments are passed to it), then a second table: each action on password
+# files of SCALE_SIZES users (default 1,000 to 1,000,000) beside the htpasswd
+# command (request_harness --scale, on the tmpfs /dev/shm). What each program
+# printed is kept in build-bench/bench-out/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 BUILD=build-bench
@@ -24,7 +26,19 @@ echo "== request_harness: first visit and submits, whole processes" >&2
   --floor-page "$BUILD/bench/floor_page" --floor-submit "$BUILD/bench/floor_submit" \
   --site site > "$rows"
 
-echo "== bench-apache: first visit through Apache" >&2
+echo "== request_harness --scale: each action on files of growing size" >&2
+# On a tmpfs, so that neither the program nor the tool waits for the disk.
+scale_root=/dev/shm
+if [ "$(stat -f -c %T "$scale_root" 2>/dev/null)" != tmpfs ]; then
+  scale_root=/tmp
+  echo "bench: /dev/shm is no tmpfs; the scale rows are measured in /tmp" >&2
+fi
+"$BUILD/bench/request_harness" --cgi "$BUILD/app/hob-htpasswd.cgi" \
+  --floor-page "$BUILD/bench/floor_page" --floor-submit "$BUILD/bench/floor_submit" \
+  --site site --scale "${SCALE_SIZES:-1000,10000,100000,1000000}" --work-root "$scale_root" \
+  > "$out/scale.tsv"
+
+echo "== bench-apache: first visit, a list and bursts of adds through Apache" >&2
 scripts/bench-apache.sh "$BUILD" >> "$rows"
 
 echo "== bench-pgsql: 100,000 users in the table beside the same in a file" >&2
@@ -53,3 +67,7 @@ echo "Machine: $(nproc) cores, $(sed -n 's/^model name[^:]*: *//p' /proc/cpuinfo
   "$(/usr/sbin/apache2 -v 2>/dev/null | sed -n 's/^Server version: *//p'); load average at start $load_at_start"
 echo
 awk -f scripts/bench-table.awk "$rows"
+echo
+echo "Each action on password files of growing size (scale files in $scale_root):"
+echo
+awk -f scripts/bench-scale.awk "$out/scale.tsv"
