@@ -631,12 +631,13 @@ int ChangeOpenFile(const CHobDir& dir, const char* name, int old, const Change& 
   if (result < 0 && (!inPlace || old < 0)) return WriteFailure(-result);
   NewFile removeResult(dir, result, resultName);
 
-  PrivateFile copy(kCopyPrefix);
-  if (copy.m_nFd < 0) return WriteFailure(copy.m_nError);
+  PrivateFile toolCopy(kCopyPrefix);
+  if (toolCopy.m_nFd < 0) return WriteFailure(toolCopy.m_nError);
   off_t size = old >= 0 ? oldInfo.st_size : 0;
-  int changed = ChangeCopy(old, size, change, copy, inPlace ? -1 : result, nullptr, count, nullptr);
+  int changed =
+      ChangeCopy(old, size, change, toolCopy, inPlace ? -1 : result, nullptr, count, nullptr);
   if (changed != HOB_HTP_OK) return changed;
-  if (inPlace) return WriteInPlace(old, copy.m_nFd);
+  if (inPlace) return WriteInPlace(old, toolCopy.m_nFd);
 
   SetOwnerAndMode(result, old >= 0 ? &oldInfo : nullptr);
   if (fsync(result) != 0) return WriteFailure(errno);
@@ -708,8 +709,8 @@ int CarryOver(int now, const CarriedChange& carried, const char* user, int out,
   }
   count.nUsers = users;
   count.nBefore = before;
-  int error = writer.Flush();
-  return error == 0 ? HOB_HTP_OK : WriteFailure(error);
+  if (int error = writer.Flush()) return WriteFailure(error);
+  return HOB_HTP_OK;
 }
 
 // Makes the change with the lock held only while the password file is
