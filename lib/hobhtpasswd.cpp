@@ -13,7 +13,11 @@
 // user may change can therefore at worst lose the new file or gain a link of
 // that user's own; no write follows a link. Changes are serialised by a lock
 // file beside the password file, which, unlike the file itself, outlives the
-// swap; readers take it shared. Where the directory cannot be written but
+// swap; readers take it shared. A change holds it only while it copies the
+// file (shared, as readers do) and while it swaps the result in: the tool
+// runs and its result is checked with no lock held, so that changes of one
+// file run side by side, and a change that another one overtook meanwhile is
+// made again on the newer file. Where the directory cannot be written but
 // the password file can, the result is written into the file through its
 // descriptor, with a private backup written back on any failure. Files are
 // read and copied in blocks, so a change, a list or a verify costs the same

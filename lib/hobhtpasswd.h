@@ -96,9 +96,10 @@ class CHobHtPasswd {
   // fails in any way (the tool fails or is killed, its result is not the
   // change asked for, the disk is full) leaves the file as it was. Changes
   // are serialised by the lock file name + ".lock" in dir (or, where it
-  // cannot be made, the password file's own lock), waited for up to lockWait
-  // seconds. On success count (unless null) holds the users after the change
-  // and the user's entries before it.
+  // cannot be made, the password file's own lock), each wait for it up to
+  // lockWait seconds; changes made at the same time all land. On success
+  // count (unless null) holds the users after the change and the user's
+  // entries before it.
   // REQUIRES: dir is open; name, user and password are not null.
   static int WriteNew(const CHobDir& dir, const char* name, const char* user, const char* password,
                       int type, bool bReplace, int lockWait, CHobHtCount* count);
