@@ -97,7 +97,8 @@ class CHobHtPasswd {
   // change asked for, the disk is full) leaves the file as it was. Changes
   // are serialised by the lock file name + ".lock" in dir (or, where it
   // cannot be made, the password file's own lock), each wait for it up to
-  // lockWait seconds; changes made at the same time all land. On success
+  // lockWait seconds; changes made at the same time lose none of each
+  // other's entries. On success
   // count (unless null) holds the users after the change and the user's
   // entries before it.
   // REQUIRES: dir is open; name, user and password are not null.
