@@ -98,9 +98,8 @@ class CHobHtPasswd {
   // are serialised by the lock file name + ".lock" in dir (or, where it
   // cannot be made, the password file's own lock), each wait for it up to
   // lockWait seconds; changes made at the same time lose none of each
-  // other's entries. On success
-  // count (unless null) holds the users after the change and the user's
-  // entries before it.
+  // other's entries. On success count (unless null) holds the users after
+  // the change and the user's entries before it.
   // REQUIRES: dir is open; name, user and password are not null.
   static int WriteNew(const CHobDir& dir, const char* name, const char* user, const char* password,
                       int type, bool bReplace, int lockWait, CHobHtCount* count);
