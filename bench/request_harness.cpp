@@ -179,6 +179,11 @@ bool MakeWorkDir(const std::string& site, std::string& work, const std::string& 
   for (const char* name : {"templ_config.html", "templ_info.html", "sys-signature",
                            "dat-message.dat", "dat-system.dat", "dat-htaccess.dat"}) {
     std::string contents = ReadFile(site + "/" + name);
+    // A create would ask a web server that the harness does not run whether
+    // the directory asks for a password, and its answer differs from run to
+    // run.
+    size_t check = contents.find("\nselfcheck=1");
+    if (check != std::string::npos) contents.replace(check, 12, "\nselfcheck=0");
     if (contents.empty() || !WriteFile(work + "/" + name, contents)) return false;
   }
   return mkdir((work + "/protect").c_str(), 0755) == 0;
