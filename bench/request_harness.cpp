@@ -649,7 +649,7 @@ struct ScaleAction {
 
 // The runs at a size: fewer where one run takes long.
 int ScaleRuns(int users) {
-  return users >= 1000000 ? 5 : users >= 100000 ? 7 : users >= 10000 ? 11 : 15;
+  return users >= 1000000 ? 5 : users >= 100000 ? 9 : users >= 10000 ? 21 : 41;
 }
 
 // One action at one size: the program on dir's password file beside the
