@@ -129,10 +129,13 @@ CHobBuffer& CHobBuffer::Append(const char* src, unsigned n) {
   // move the storage.
   const bool own = PointsInto(src, data, length + 1);
   const ptrdiff_t offset = own ? src - data : 0;
+  // The new bytes are copied over at once, so they are not cleared first.
   const int oldLength = length;
-  ReAlloc(static_cast<unsigned>(oldLength) + n);
+  data = static_cast<char*>(realloc(data, static_cast<size_t>(oldLength) + n + 1));
   if (own) src = data + offset;
   memcpy(data + oldLength, src, n);
+  length = oldLength + static_cast<int>(n);
+  data[length] = '\0';
   return *this;
 }
 

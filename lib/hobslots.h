@@ -67,8 +67,9 @@ constexpr int kHobSlotsLinearLimit = 1024;
 //
 // The array itself is replaced only when shrinking (by one of exactly the new
 // capacity, so the memory is given back), when keep is false, or when the new
-// capacity outgrows it: then by one at least half as large again, so that n
-// appends move each slot a bounded number of times whatever growBy is. Slots
+// capacity outgrows it: then by one at least twice as large, so that n
+// appends move each slot a bounded number of times whatever growBy is (and
+// a map read from a settings file is built in few moves). Slots
 // move to a new array without a copy of what they hold.
 template <class Slots>
 void HobSlotsSetSize(Slots& s, int n, bool keep) {
@@ -86,7 +87,7 @@ void HobSlotsSetSize(Slots& s, int n, bool keep) {
   if (n < s.count) {
     HobSlotsMoveTo(s, capacity, n);
   } else if (capacity > s.allocated) {
-    const int grown = s.allocated + s.allocated / 2;
+    const int grown = 2 * s.allocated;
     HobSlotsMoveTo(s, capacity > grown ? capacity : grown, s.count);
   }
   s.count = n;

@@ -64,13 +64,46 @@ CHobString FromBytes(const char* text, int n) {
   return result;
 }
 
-void AppendText(CHobBuffer& buffer, const char* text, int n) {
-  if (n > 0) buffer.Append(text, static_cast<unsigned>(n));
-}
+// Text built piece by piece in one block that doubles when full; Take hands
+// the block over as a string's. A page's template is rewritten this way once
+// per placeholder, so the block, made at the first piece, is as large as the
+// text it replaces and some: a replacement a little longer than its
+// placeholder then needs no second block.
+class GrowingText {
+ public:
+  explicit GrowingText(size_t reserve) : m_pBlock(nullptr), m_nUsed(0), m_nSize(reserve) {}
+  ~GrowingText() { free(m_pBlock); }
+  GrowingText(const GrowingText&) = delete;
+  GrowingText& operator=(const GrowingText&) = delete;
 
-void AppendText(CHobBuffer& buffer, const char* text) {
-  if (text != nullptr) AppendText(buffer, text, static_cast<int>(strlen(text)));
-}
+  void Append(const char* text, int n) {
+    if (n <= 0) return;
+    const size_t length = static_cast<size_t>(n);
+    if (m_pBlock == nullptr || m_nUsed + length > m_nSize) {
+      if (m_pBlock != nullptr) m_nSize *= 2;
+      if (m_nUsed + length > m_nSize) m_nSize = m_nUsed + length;
+      m_pBlock = static_cast<char*>(realloc(m_pBlock, m_nSize + 1));
+    }
+    memcpy(m_pBlock + m_nUsed, text, length);
+    m_nUsed += length;
+  }
+  void Append(const char* text) {
+    if (text != nullptr) Append(text, static_cast<int>(strlen(text)));
+  }
+  // The text with its NUL; the block is no longer this object's.
+  char* Take() {
+    if (m_pBlock == nullptr) return EmptyBlock();
+    m_pBlock[m_nUsed] = '\0';
+    char* block = m_pBlock;
+    m_pBlock = nullptr;
+    return block;
+  }
+
+ private:
+  char* m_pBlock;
+  size_t m_nUsed;
+  size_t m_nSize;
+};
 
 using FindFunction = int (*)(const char*, int, const char*, int);
 
@@ -85,15 +118,15 @@ struct ReplaceRule {
 };
 
 // The shared one-pass engine of the Replace and ReplaceNoCase forms. Text is
-// copied piece by piece into an accumulator and assigned once at the end, so
-// replacement text is never searched again.
+// copied piece by piece into an accumulator that becomes the string's block
+// at the end, so replacement text is never searched again.
 int ReplaceWith(CHobString& s, const ReplaceRule& rule, bool bAll) {
   if (s.m_pszText == nullptr || rule.begin == nullptr || rule.begin[0] == '\0') return 0;
   const char* text = s.m_pszText;
   const int length = static_cast<int>(strlen(text));
   const int beginLength = static_cast<int>(strlen(rule.begin));
   const int endLength = rule.end != nullptr ? static_cast<int>(strlen(rule.end)) : 0;
-  CHobBuffer accumulator;
+  GrowingText accumulator(static_cast<size_t>(length) + 512);
   int p = 0;
   int count = 0;
   for (;;) {
@@ -107,19 +140,19 @@ int ReplaceWith(CHobString& s, const ReplaceRule& rule, bool bAll) {
       if (e < 0) break;
       next = e + endLength;
     }
-    AppendText(accumulator, text + p, a - p);
-    AppendText(accumulator, rule.newBegin);
+    accumulator.Append(text + p, a - p);
+    accumulator.Append(rule.newBegin);
     if (rule.keepInner) {
-      AppendText(accumulator, text + inner, e - inner);
-      AppendText(accumulator, rule.newEnd);
+      accumulator.Append(text + inner, e - inner);
+      accumulator.Append(rule.newEnd);
     }
     p = next;
     ++count;
     if (!bAll) break;
   }
   if (count == 0) return 0;
-  AppendText(accumulator, text + p, length - p);
-  s = accumulator.data != nullptr ? accumulator.data : "";
+  accumulator.Append(text + p, length - p);
+  Adopt(s, accumulator.Take());
   return count;
 }
 

@@ -49,7 +49,7 @@ int CHobStrMap::Add(const char* key, const char* value) {
   if (FindTag(key) >= 0) return -1;
   CHobString copy(value);  // appending may release the block value points into
   int index = AppendTag(key);
-  items[index].data = copy;
+  HobSlotMove(items[index].data, copy);
   return index;
 }
 

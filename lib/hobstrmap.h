@@ -4,6 +4,8 @@
 #ifndef HOB_HOBSTRMAP_H_
 #define HOB_HOBSTRMAP_H_
 
+#include <string.h>
+
 #include "hobslots.h"
 #include "hobstrary.h"
 #include "hobstring.h"
@@ -48,8 +50,10 @@ class CHobTagMap {
   // Index of the first entry whose tag equals key, or -1.
   // REQUIRES: key != nullptr.
   int FindTag(const char* key) const {
+    // Compared in place: this is every settings and message lookup.
     for (int i = 0; i < count; i++) {
-      if (items[i].tag == key) return i;
+      const char* tag = items[i].tag.m_pszText != nullptr ? items[i].tag.m_pszText : "";
+      if (tag[0] == key[0] && strcmp(tag, key) == 0) return i;
     }
     return -1;
   }
@@ -58,7 +62,7 @@ class CHobTagMap {
   // key may point into an entry of this map.
   int AppendTag(const char* key) {
     CHobString tag(key);  // growing may release the block key points into
-    HobSlotsAppend(*this).tag = tag;
+    HobSlotMove(HobSlotsAppend(*this).tag, tag);
     return count - 1;
   }
 
