@@ -167,6 +167,41 @@ fi
 BODY="$list_body" EXPECT="$last_user" \
   rounds_of "list of $list_users users" ">=0.80" "$url" "$list_floor_url" 16
 
+# A create through the form, which writes the password file and the access
+# file and then, with the shipped selfcheck=1, asks Apache whether the demo
+# directory now wants a password; beside the same create with selfcheck=0.
+# CREATES creates (default 20) each way, alternating; the figure is curl's
+# time per request in ms, and every answer must say the file was made (and,
+# with the check, that Apache asked for a password).
+creates="${CREATES:-20}"
+settings="$run/home/en/dat-system.dat"
+create_ms() {
+  local check=$1 expect=$2
+  sed -i "s/^selfcheck=.*/selfcheck=$check/" "$settings"
+  curl -s -u "$admin" -o "$out/create-$check.html" -w '%{time_total}\n' \
+    -d "path=$demo&user=owner&pass=$password&pass2=$password&type=1&option=c&replace=1&submit=1" \
+    "$url" | awk '{ printf "%.3f\n", $1 * 1000 }'
+  if ! grep -qF "$expect" "$out/create-$check.html"; then
+    echo "bench-apache: a create with selfcheck=$check did not answer \"$expect\"" >&2
+    cat "$out/create-$check.html" >&2
+    exit 1
+  fi
+}
+checked=() unchecked=()
+echo "bench-apache: $creates creates with the check from outside and without" >&2
+for i in $(seq 1 "$creates"); do
+  if [ $((i % 2)) -eq 1 ]; then
+    checked+=("$(create_ms 1 'The directory now asks for a password')")
+    unchecked+=("$(create_ms 0 'were written into the access file')")
+  else
+    unchecked+=("$(create_ms 0 'were written into the access file')")
+    checked+=("$(create_ms 1 'The directory now asks for a password')")
+  fi
+done
+sed -i 's/^selfcheck=.*/selfcheck=1/' "$settings"
+printf 'apache\tcreate with the check from outside, beside without\twall ms\t%s\t%s\t-\n' \
+  "$(printf '%s\n' "${checked[@]}" | spread)" "$(printf '%s\n' "${unchecked[@]}" | spread)"
+
 # A burst of 64 adds of new users at once, with the shipped settings (lock
 # wait 10 s): the answers that say the user was added, and those that say
 # the server is busy, must be 64 and 0, and the file must hold every user.
