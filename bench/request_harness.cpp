@@ -2,7 +2,7 @@
 // floor program that produces the same bytes with the least possible work.
 //
 //   request_harness --cgi PATH --floor-page PATH --floor-submit PATH
-//                   --site DIR [--runs N] [--submit-runs N]
+//                   --site DIR [--runs N] [--submit-runs N] [--work-root DIR]
 //
 // Every run is started as a web server starts a CGI program: fork and exec
 // with a CGI environment, a working directory holding the site files, the
@@ -19,14 +19,15 @@
 // "stdin" puts the floor that passes the password on the tool's standard
 // input beside the one that passes it as an argument, and "oversized" times
 // the program's answer to an 8 MB path and to an 8 MB body of small fields
-// beside its answer to a normal submit.
+// beside its answer to a normal submit. The working directory is made under
+// --work-root (default /tmp; on a tmpfs neither side waits for the disk,
+// where the program syncs each file it writes and the floor syncs nothing).
 //
 // With --scale SIZES (comma-separated user counts) only the "scale" section
 // runs: each action on password files of those sizes, MD5 and bcrypt, beside
 // the htpasswd command doing the same on a copy of the same file (htpasswd
 // -v for verify, cut -d: -f1 for list), in working directories under
-// --work-root (default /tmp; a tmpfs, so that neither side waits for the
-// disk). Its rows are
+// --work-root. Its rows are
 //
 //   scale  action  hash  users  wall-median  p10  p90  floor-median  p10  p90
 //   cpu-median  floor-cpu-median  peak-KiB  floor-peak-KiB  runs
@@ -108,7 +109,7 @@ int main(int argc, char** argv) {
   if (!ParseOptions(argc, argv, options)) {
     fprintf(stderr,
             "usage: request_harness --cgi PATH --floor-page PATH --floor-submit PATH --site DIR "
-            "[--runs N] [--submit-runs N] [--scale SIZES [--work-root DIR]]\n");
+            "[--runs N] [--submit-runs N] [--scale SIZES] [--work-root DIR]\n");
     return 2;
   }
   return options.scale.empty() ? Measure(options) : MeasureScale(options);
@@ -554,7 +555,7 @@ bool Oversized(const Options& options, const std::string& work) {
 
 int Measure(const Options& options) {
   std::string work;
-  if (!MakeWorkDir(options.site, work)) {
+  if (!MakeWorkDir(options.site, work, options.workRoot)) {
     fprintf(stderr, "request_harness: cannot lay out a working directory from %s\n",
             options.site.c_str());
     return 1;
