@@ -618,6 +618,18 @@ int ChangeCopy(int old, off_t size, const Change& change, const PrivateFile& cop
   return HOB_HTP_OK;
 }
 
+// Opens the password file name in dir for a change: *fd the descriptor, or
+// -1 where there is none and change is a create; else a HOB_HTP_* code.
+// Opening for update proves an existing file writable: a password file made
+// read-only stays as it is.
+int OpenForChange(const CHobDir& dir, const char* name, const Change& change, int* fd) {
+  *fd = dir.OpenFile(name, O_RDWR);
+  if (*fd == -ENOENT && change.kind != HOB_HTP_CREATE) return HOB_HTP_MISSING;
+  if (*fd < 0 && *fd != -ENOENT) return HOB_HTP_NO_ACCESS;
+  if (*fd < 0) *fd = -1;
+  return HOB_HTP_OK;
+}
+
 // The change made on a private copy, checked, then written beside the
 // password file name in dir and renamed over it, or written into it where
 // dir cannot be written. old is the password file open for update (-1: none).
@@ -733,10 +745,8 @@ int ChangeBesideLock(const CHobDir& dir, const char* name, const Change& change,
   int taken = lock.LockAt(dir.m_nFd, lockName.m_pszText, true, lockWait);
   if (taken == HOB_LOCKED) return HOB_HTP_BUSY;
   if (taken != HOB_OK) return kMakeUnderLock;
-  int old = dir.OpenFile(name, O_RDWR);
-  if (old == -ENOENT && change.kind != HOB_HTP_CREATE) return HOB_HTP_MISSING;
-  if (old < 0 && old != -ENOENT) return HOB_HTP_NO_ACCESS;
-  if (old < 0) old = -1;
+  int old;
+  if (int opened = OpenForChange(dir, name, change, &old)) return opened;
   Closer closeOld(old);
   struct stat oldInfo;
   if (old >= 0 && fstat(old, &oldInfo) != 0) return HOB_HTP_NO_ACCESS;
@@ -762,10 +772,8 @@ int ChangeBesideLock(const CHobDir& dir, const char* name, const Change& change,
   taken = lock.LockAt(dir.m_nFd, lockName.m_pszText, false, lockWait);
   if (taken == HOB_LOCKED) return HOB_HTP_BUSY;
   if (taken != HOB_OK) return HOB_HTP_NO_ACCESS;
-  int now = dir.OpenFile(name, O_RDWR);
-  if (now == -ENOENT && change.kind != HOB_HTP_CREATE) return HOB_HTP_MISSING;
-  if (now < 0 && now != -ENOENT) return HOB_HTP_NO_ACCESS;
-  if (now < 0) now = -1;
+  int now;
+  if (int opened = OpenForChange(dir, name, change, &now)) return opened;
   Closer closeNow(now);
   if (!Unchanged(old, oldInfo, now)) {
     struct stat nowInfo;
@@ -817,18 +825,15 @@ int ChangePasswordFile(const CHobDir& dir, const char* name, const Change& chang
   CHobFlock lock;
   int locked = lock.LockAt(dir.m_nFd, lockName.m_pszText, false, lockWait);
   if (locked == HOB_LOCKED) return HOB_HTP_BUSY;
-  // Opening for update proves an existing file writable: a password file
-  // made read-only stays as it is.
-  int old = dir.OpenFile(name, O_RDWR);
-  if (old == -ENOENT && change.kind != HOB_HTP_CREATE) return HOB_HTP_MISSING;
-  if (old < 0 && old != -ENOENT) return HOB_HTP_NO_ACCESS;
+  int old;
+  if (int opened = OpenForChange(dir, name, change, &old)) return opened;
   Closer closeOld(old);
   // No lock file can be made: the password file's own lock.
   if (locked != HOB_OK) {
     if (old < 0) return HOB_HTP_NO_ACCESS;
     if (CHobFlock::Take(old, false, lockWait) != HOB_OK) return HOB_HTP_BUSY;
   }
-  return ChangeOpenFile(dir, name, old < 0 ? -1 : old, change, *count);
+  return ChangeOpenFile(dir, name, old, change, *count);
 }
 
 // Open the password file name in dir for reading under its shared lock:
