@@ -286,8 +286,12 @@ bool CHobLineReader::Fill() {
   memmove(m_buf, m_buf + m_nStart, m_nEnd - m_nStart);
   m_nEnd -= m_nStart;
   m_nStart = 0;
+  // At most a block at a time: the buffer's pages beyond what lines need are
+  // then never touched.
+  const size_t kReadBlock = 32 * 1024;
+  const size_t room = sizeof m_buf - m_nEnd < kReadBlock ? sizeof m_buf - m_nEnd : kReadBlock;
   for (;;) {
-    ssize_t n = pread(m_nFd, m_buf + m_nEnd, sizeof m_buf - m_nEnd, m_nOffset);
+    ssize_t n = pread(m_nFd, m_buf + m_nEnd, room, m_nOffset);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) m_bError = true;
     if (n <= 0) {
