@@ -52,7 +52,14 @@
 #include <string>
 #include <vector>
 
+#include "harness.h"
+
 namespace {
+
+using harness::Figure;
+using harness::Now;
+using harness::Summarise;
+using harness::UrlEncode;
 
 struct Options {
   std::string cgi;
@@ -79,13 +86,6 @@ struct Run {
   double wallMs = 0;
   double cpuMs = 0;     // user and system time, the children it waited for included
   long peakRssKiB = 0;  // the largest of the process and the children it waited for
-};
-
-// A figure over many runs.
-struct Figure {
-  double median = 0;
-  double p10 = 0;
-  double p90 = 0;
 };
 
 // The two series of one case: the program and its floor.
@@ -233,12 +233,6 @@ std::vector<std::string> CgiEnvironment(const Request& request, const std::strin
   return env;
 }
 
-double Now() {
-  timespec ts;
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return ts.tv_sec * 1e3 + ts.tv_nsec / 1e6;
-}
-
 // The bytes of a long output that Start keeps with bShort: a page of
 // millions of users would grow the harness, and every child forked later
 // would count the harness's pages in its peak resident set.
@@ -323,19 +317,6 @@ Run Start(const std::vector<std::string>& args, const std::vector<std::string>& 
   return run;
 }
 
-Figure Summarise(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  size_t n = values.size();
-  auto at = [&](double q) {
-    return values[static_cast<size_t>(q * static_cast<double>(n - 1) + 0.5)];
-  };
-  Figure f;
-  f.median = n % 2 == 1 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
-  f.p10 = at(0.10);
-  f.p90 = at(0.90);
-  return f;
-}
-
 void PrintRow(const char* section, const std::string& name, const char* figure,
               const std::vector<double>& values, const std::vector<double>& floorValues,
               const char* target) {
@@ -400,20 +381,6 @@ bool FirstVisit(const Options& options, const std::string& work) {
   PrintRow("request", "first visit", "wall ms", s.wall, s.floorWall, "<=1.10");
   PrintRow("request", "first visit", "peak RSS KiB", s.rss, s.floorRss, "<=1.20");
   return true;
-}
-
-std::string UrlEncode(const std::string& s) {
-  std::string out;
-  char hex[4];
-  for (unsigned char c : s) {
-    if (isalnum(c)) {
-      out += static_cast<char>(c);
-    } else {
-      snprintf(hex, sizeof hex, "%%%02X", c);
-      out += hex;
-    }
-  }
-  return out;
 }
 
 // The password-tool words of option "n", "c" or "a" with hash type 0, 1 or

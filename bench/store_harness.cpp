@@ -27,7 +27,14 @@
 #include <string>
 #include <vector>
 
+#include "harness.h"
+
 namespace {
+
+using harness::Figure;
+using harness::Now;
+using harness::Summarise;
+using harness::UrlEncode;
 
 struct Options {
   std::string cgi;
@@ -37,12 +44,6 @@ struct Options {
   std::string label = "users";
   int runs = 30;
 };
-
-double Now() {
-  timespec ts;
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return ts.tv_sec * 1e3 + ts.tv_nsec / 1e6;
-}
 
 // Runs the program in home with body posted to it; its wall time in ms, or
 // -1 when it failed. The page is read and dropped as it comes.
@@ -88,33 +89,6 @@ double Post(const Options& options, const std::string& home, const std::string& 
   waitpid(pid, &status, 0);
   double wall = Now() - start;
   return written && WIFEXITED(status) && WEXITSTATUS(status) == 0 ? wall : -1;
-}
-
-struct Figure {
-  double median, p10, p90;
-};
-
-Figure Summarise(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  size_t n = values.size();
-  auto at = [&](double q) {
-    return values[static_cast<size_t>(q * static_cast<double>(n - 1) + 0.5)];
-  };
-  return {n % 2 == 1 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2, at(0.10), at(0.90)};
-}
-
-std::string UrlEncode(const std::string& s) {
-  std::string out;
-  char hex[4];
-  for (unsigned char c : s) {
-    if (isalnum(c)) {
-      out += static_cast<char>(c);
-    } else {
-      snprintf(hex, sizeof hex, "%%%02X", c);
-      out += hex;
-    }
-  }
-  return out;
 }
 
 // One case, table and file alternating: false when a run failed.
