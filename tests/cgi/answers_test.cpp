@@ -15,22 +15,12 @@ const char* const kPassword = "Zebra-Quartz-42";
 
 // "msgNN=MNN/%USER%/%N%" for every key: the page shows which text was used
 // and what was filled into it.
-std::string StubMessages() {
-  std::string messages;
-  for (int key = 0; key < 100; key++) {
-    char line[48];
-    snprintf(line, sizeof line, "msg%02d=M%02d/%%USER%%/%%N%%\n", key, key);
-    messages += line;
-  }
-  return messages;
-}
-
 class Answers : public ::testing::Test {
  protected:
   void SetUp() override {
     site.Write("templ_config.html", kTemplate);
     site.Write("templ_info.html", "[%MESSAGE%]{%PATH%}");
-    site.Write("dat-message.dat", StubMessages());
+    site.Write("dat-message.dat", cgi::StubMessages("/%USER%/%N%"));
     site.Write("dat-htaccess.dat", "");
     remove(site.Path("dat-nginx.dat").c_str());
     Settings("");

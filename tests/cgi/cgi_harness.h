@@ -69,6 +69,19 @@ inline std::string FormBody(const std::vector<std::pair<std::string, std::string
   return body;
 }
 
+// A message catalogue "msg00" to "msg99" whose texts are "M00" ... each
+// followed by tail, so that a page names the key it shows and what was put
+// into the placeholders tail holds.
+inline std::string StubMessages(const std::string& tail) {
+  std::string messages;
+  for (int key = 0; key < 100; key++) {
+    char number[4];
+    snprintf(number, sizeof number, "%02d", key);
+    messages += std::string("msg") + number + "=M" + number + tail + "\n";
+  }
+  return messages;
+}
+
 inline size_t CountOf(const std::string& haystack, const std::string& needle) {
   size_t n = 0;
   for (size_t p = haystack.find(needle); p != std::string::npos; p = haystack.find(needle, p + 1)) {

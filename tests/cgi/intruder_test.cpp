@@ -15,16 +15,6 @@ namespace {
 const uid_t kNobody = 65534;
 
 // "msgNN=MNN" for every key the program may answer with.
-std::string StubMessages() {
-  std::string messages;
-  for (int key = 0; key < 100; key++) {
-    char line[32];
-    snprintf(line, sizeof line, "msg%02d=M%02d\n", key, key);
-    messages += line;
-  }
-  return messages;
-}
-
 // The real tool, started by a wrapper that first records where the file it
 // is given ($3) really is.
 const char* const kRecordingTool =
@@ -36,7 +26,7 @@ class Intruder : public ::testing::Test {
   void SetUp() override {
     site.Write("templ_config.html", "R=<!--RESULT-->");
     site.Write("templ_info.html", "[%MESSAGE%]");
-    site.Write("dat-message.dat", StubMessages());
+    site.Write("dat-message.dat", cgi::StubMessages(""));
     site.Write("dat-htaccess.dat", "");
     remove(site.Path("dat-nginx.dat").c_str());
     Settings("");

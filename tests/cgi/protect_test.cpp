@@ -14,16 +14,6 @@ const char* const kPassword = "Zebra-Quartz-42";
 const char* const kBlockText = "AuthType Basic\nAuthUserFile \"%FILE%\"\nRequire valid-user\n";
 
 // "msgNN=MNN(%TEXT%|%N%)" for every key.
-std::string StubMessages() {
-  std::string messages;
-  for (int key = 0; key < 100; key++) {
-    char line[48];
-    snprintf(line, sizeof line, "msg%02d=M%02d(%%TEXT%%|%%N%%)\n", key, key);
-    messages += line;
-  }
-  return messages;
-}
-
 // Stands in for curl: records its arguments and what the access file held
 // when it ran, and prints the answer in the file "answer".
 const char* const kCurl =
@@ -38,7 +28,7 @@ class Protect : public ::testing::Test {
     site.Write("templ_config.html", "ST=%STATUS%|R=<!--RESULT-->");
     site.Write("dat-nginx.dat", "N %LOCATION%\n");
     site.Write("templ_info.html", "[%MESSAGE%]");
-    site.Write("dat-message.dat", StubMessages());
+    site.Write("dat-message.dat", cgi::StubMessages("(%TEXT%|%N%)"));
     site.Write("dat-htaccess.dat", kBlockText);
     Settings("accessfile=.htaccess\nselfcheck=1\n");
     mkdir(site.Path("d").c_str(), 0755);

@@ -19,16 +19,6 @@ const char* const kPassword = "Zebra-Quartz-42";
 const std::string kClusterScript = std::string(HOB_SITE_DIR) + "/../scripts/pg-cluster.sh";
 
 // "msgNN=MNN(%USER%|%TEXT%|%N%)" for every key.
-std::string StubMessages() {
-  std::string messages;
-  for (int key = 0; key < 100; key++) {
-    char line[64];
-    snprintf(line, sizeof line, "msg%02d=M%02d(%%USER%%|%%TEXT%%|%%N%%)\n", key, key);
-    messages += line;
-  }
-  return messages;
-}
-
 // The output of a shell command.
 std::string Output(const std::string& command) {
   std::string out;
@@ -47,7 +37,7 @@ class StoreSite {
   explicit StoreSite(const std::string& more) {
     site.Write("templ_config.html", "ST=%STATUS%|R=<!--RESULT-->");
     site.Write("templ_info.html", "[%MESSAGE%]");
-    site.Write("dat-message.dat", StubMessages());
+    site.Write("dat-message.dat", cgi::StubMessages("(%USER%|%TEXT%|%N%)"));
     Settings(more);
     site.SetEnv("SERVER_SOFTWARE", "Apache/2.4.62 (Debian)");
     site.SetEnv("DOCUMENT_ROOT", site.dir());
