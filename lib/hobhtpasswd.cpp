@@ -585,6 +585,23 @@ int RefuseCreateOverUsers(int old, const Change& change, CHobHtCount& count) {
   return users > 0 ? HOB_HTP_HAS_USERS : HOB_HTP_OK;
 }
 
+// What every change does first with the password file open as old (-1:
+// none): its status into oldInfo, whether it exists into count, and the
+// refusal of a create over users. A HOB_HTP_* code.
+int BeginChange(int old, const Change& change, struct stat& oldInfo, CHobHtCount& count) {
+  if (old >= 0 && fstat(old, &oldInfo) != 0) return HOB_HTP_NO_ACCESS;
+  count.bExisted = old >= 0;
+  return RefuseCreateOverUsers(old, change, count);
+}
+
+// The result file open as result given the owner and mode of the password
+// file it replaces (info, or null for a new one) and synced: 0, or a
+// HOB_HTP_* code.
+int SealResult(int result, const struct stat* info) {
+  SetOwnerAndMode(result, info);
+  return fsync(result) == 0 ? 0 : WriteFailure(errno);
+}
+
 // The change made by the tool on the private copy, of the password file
 // open as old (-1: none; size bytes), and checked, the result written to out
 // (-1: nowhere): a HOB_HTP_* code. held (unless null) is released once the
@@ -641,9 +658,7 @@ int OpenForChange(const CHobDir& dir, const char* name, const Change& change, in
 int ChangeOpenFile(const CHobDir& dir, const char* name, int old, const Change& change,
                    CHobHtCount& count) {
   struct stat oldInfo;
-  if (old >= 0 && fstat(old, &oldInfo) != 0) return HOB_HTP_NO_ACCESS;
-  count.bExisted = old >= 0;
-  if (int refused = RefuseCreateOverUsers(old, change, count)) return refused;
+  if (int refused = BeginChange(old, change, oldInfo, count)) return refused;
   // Where the result goes: a new file beside the password file, or, where
   // the directory cannot be written, the password file itself.
   CHobString resultName;
@@ -660,8 +675,7 @@ int ChangeOpenFile(const CHobDir& dir, const char* name, int old, const Change& 
   if (changed != HOB_HTP_OK) return changed;
   if (inPlace) return WriteInPlace(old, toolCopy.m_nFd);
 
-  SetOwnerAndMode(result, old >= 0 ? &oldInfo : nullptr);
-  if (fsync(result) != 0) return WriteFailure(errno);
+  if (int error = SealResult(result, old >= 0 ? &oldInfo : nullptr)) return error;
   if (dir.Rename(resultName.m_pszText, name) != 0) return HOB_HTP_NO_ACCESS;
   removeResult.Keep();
   return HOB_HTP_OK;
@@ -754,9 +768,7 @@ int ChangeBesideLock(const CHobDir& dir, const char* name, const Change& change,
   if (int opened = OpenForChange(dir, name, change, &old)) return opened;
   Closer closeOld(old);
   struct stat oldInfo;
-  if (old >= 0 && fstat(old, &oldInfo) != 0) return HOB_HTP_NO_ACCESS;
-  count.bExisted = old >= 0;
-  if (int refused = RefuseCreateOverUsers(old, change, count)) return refused;
+  if (int refused = BeginChange(old, change, oldInfo, count)) return refused;
   CHobString resultName;
   int result = dir.MakeFile(name, resultName);
   if (result < 0) return kMakeUnderLock;
@@ -771,8 +783,7 @@ int ChangeBesideLock(const CHobDir& dir, const char* name, const Change& change,
   off_t size = old >= 0 ? oldInfo.st_size : 0;
   int changed = ChangeCopy(old, size, change, copy, result, &lock, count, &carried);
   if (changed != HOB_HTP_OK) return changed;
-  SetOwnerAndMode(result, old >= 0 ? &oldInfo : nullptr);
-  if (fsync(result) != 0) return WriteFailure(errno);
+  if (int error = SealResult(result, old >= 0 ? &oldInfo : nullptr)) return error;
 
   taken = lock.LockAt(dir.m_nFd, lockName.m_pszText, false, lockWait);
   if (taken == HOB_LOCKED) return HOB_HTP_BUSY;
@@ -801,9 +812,10 @@ int ChangeBesideLock(const CHobDir& dir, const char* name, const Change& change,
     }
     count = recount;
     if (redone != HOB_HTP_OK) return redone;
-    SetOwnerAndMode(result, now >= 0 ? &nowInfo : nullptr);
-    if (fsync(result) != 0) return WriteFailure(errno);
+    if (int error = SealResult(result, now >= 0 ? &nowInfo : nullptr)) return error;
   }
+  // Renamed without CHobDir::Rename, which syncs the directory at once: here
+  // that waits until the lock is released.
   if (renameat(dir.m_nFd, resultName.m_pszText, dir.m_nFd, name) != 0) return HOB_HTP_NO_ACCESS;
   removeResult.Keep();
   // The swap is done: the directory is synced, so that it outlives a crash,
