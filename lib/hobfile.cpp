@@ -288,7 +288,7 @@ bool CHobLineReader::Fill() {
   m_nStart = 0;
   // At most a block at a time: the buffer's pages beyond what lines need are
   // then never touched.
-  const size_t kReadBlock = 32 * 1024;
+  const size_t kReadBlock = 8 * 1024;
   const size_t room = sizeof m_buf - m_nEnd < kReadBlock ? sizeof m_buf - m_nEnd : kReadBlock;
   for (;;) {
     ssize_t n = pread(m_nFd, m_buf + m_nEnd, room, m_nOffset);
