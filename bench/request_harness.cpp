@@ -620,9 +620,7 @@ struct ScaleAction {
 // varies by a tenth from run to run, is most of it. At a million users a run
 // takes one of two times about a third apart, on either side, so that the
 // median of five landed on either.
-int ScaleRuns(int users) {
-  return users >= 100000 ? 9 : users >= 10000 ? 21 : 101;
-}
+int ScaleRuns(int users) { return users >= 100000 ? 9 : users >= 10000 ? 21 : 101; }
 
 // One action at one size: the program on dir's password file beside the
 // floor on floorFile, both put back from base, whose entries have hashes of
