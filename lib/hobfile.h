@@ -4,6 +4,7 @@
 #ifndef HOB_HOBFILE_H_
 #define HOB_HOBFILE_H_
 
+#include <cstddef>
 #include <cstdio>
 
 #include "hobbuffer.h"
@@ -124,6 +125,10 @@ enum {
 
 // The longest line CHobLineReader returns whole.
 const int kHobMaxLine = 65535;
+
+// The most bytes CHobLineReader reads at once, and the block the password
+// files are copied and written in.
+const size_t kHobFileBlock = 8 * 1024;
 
 // Reads the file open as a descriptor line by line, from its start, in
 // blocks: one block in memory, whatever the file's size. The descriptor's

@@ -160,12 +160,6 @@ const char* const kCopyPrefix = "htpasswd-copy";
 const char* const kBackupPrefix = "htpasswd-backup";
 // Files of killed requests older than this are removed by later ones.
 const int kStaleSeconds = 60;
-// The size of the blocks files are read and written in. Small, so that a
-// change of a small file touches few fresh pages of memory: each is a page
-// fault, which on a virtual machine costs about ten times a system call,
-// while the reads and writes that larger blocks would save cost about 1 %
-// of a change of a million users.
-const size_t kBlockSize = 8 * 1024;
 // The most the kernel is asked to copy at once.
 const size_t kKernelCopy = 16 * 1024 * 1024;
 
@@ -272,7 +266,7 @@ int CopyAll(int from, int to) {
     }
     break;
   }
-  static char block[kBlockSize];
+  static char block[kHobFileBlock];
   for (;;) {
     ssize_t n = pread(from, block, sizeof block, at);
     if (n < 0 && errno == EINTR) continue;
@@ -287,7 +281,7 @@ int CopyAll(int from, int to) {
 // of it starts with user and ":" (an entry of user, or a line the tool would
 // take for one) and whether it holds a zero byte: 0 or an errno.
 int CopyFinding(int from, int to, const char* user, bool& found, bool& zero) {
-  static char block[kBlockSize];
+  static char block[kHobFileBlock];
   // "\n" + user + ":", and the bytes of the last block that may begin it.
   CHobString needle = CHobString("\n") + user + ":";
   size_t needleLength = static_cast<size_t>(needle.GetLength());
@@ -365,7 +359,7 @@ class BlockWriter {
   int m_nFd;
   size_t m_nUsed;
   int m_nError;
-  char m_buf[kBlockSize];
+  char m_buf[kHobFileBlock];
 };
 
 // The most entries of one user whose places a change carried over to a
