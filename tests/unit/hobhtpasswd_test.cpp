@@ -600,6 +600,24 @@ TEST_F(RealToolTest, EveryTypeIsListedByKindAndVerifiesAndDeleteRemovesOneUser) 
   EXPECT_TRUE(hobtest::Verifies(file_, "u5", "pw5"));
 }
 
+// The entry is looked for while the file is copied in blocks: one that a
+// block ends inside of is found all the same.
+TEST_F(RealToolTest, DeleteFindsAnEntryThatABlockEndsInside) {
+  for (size_t at = kHobFileBlock - 12; at <= kHobFileBlock + 2; at++) {
+    // Entries of 64 bytes, the first one shorter, so that bob's starts at at.
+    std::string before;
+    for (int i = 0; before.size() < at; i++) {
+      size_t length = i == 0 ? 64 + at % 64 : 64;
+      std::string name = "f" + std::to_string(i) + ":";
+      before += name + std::string(length - name.size() - 1, 'x') + "\n";
+    }
+    ASSERT_EQ(before.size(), at);
+    hobtest::WriteWhole(file_, before + "bob:x\ncarl:y\n");
+    ASSERT_EQ(Delete("bob"), HOB_HTP_OK) << at;
+    EXPECT_EQ(hobtest::ReadWhole(file_), before + "carl:y\n") << at;
+  }
+}
+
 // An entry kept elsewhere reaches the tool as a private copy (0600) in the
 // working directory, with the password on its standard input; the copy is
 // gone afterwards, and an entry holding a line break runs nothing.
